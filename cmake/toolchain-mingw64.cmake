@@ -1,0 +1,16 @@
+# Cross build of QVSNMP.dll for Windows x64 with mingw-w64 (Debian package
+# g++-mingw-w64-x86-64). The posix thread model gives std::thread and friends.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(QV_MINGW_PREFIX x86_64-w64-mingw32)
+find_program(CMAKE_C_COMPILER NAMES ${QV_MINGW_PREFIX}-gcc-posix ${QV_MINGW_PREFIX}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${QV_MINGW_PREFIX}-g++-posix ${QV_MINGW_PREFIX}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${QV_MINGW_PREFIX}-windres)
+find_program(QV_MINGW_OBJDUMP NAMES ${QV_MINGW_PREFIX}-objdump REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QV_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

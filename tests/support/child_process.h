@@ -1,0 +1,49 @@
+// Starting and stopping real helper processes from a test.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// A child process with its standard output captured through a pipe. The
+// destructor kills (SIGKILL) and reaps a child that is still running, so a
+// failing test leaves nothing behind.
+class ChildProcess {
+public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+
+    // Reads one line of the child's output (without the line feed); nullopt at
+    // end of output or when the time runs out.
+    std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+    // Reads lines until one equals `line`; false on timeout or end of output.
+    bool WaitForLine(const std::string& line, std::chrono::milliseconds timeout);
+    // Writes text to the child's standard input.
+    bool Write(const std::string& text);
+    void CloseInput();
+
+    // Exit status once the child has ended (-signal when killed); nullopt on timeout.
+    std::optional<int> Wait(std::chrono::milliseconds timeout);
+    void Kill(int signal);
+
+private:
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int inFd_ = -1;
+    std::string pending_;
+    std::optional<int> status_;
+};
+
+// Directory of the running test executable (helpers are built beside it).
+std::string ExecutableDirectory();
+
+}  // namespace qv::test

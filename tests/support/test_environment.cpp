@@ -1,0 +1,79 @@
+#include "support/test_environment.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace qv::test {
+namespace {
+
+std::atomic<int> g_environmentCounter{0};
+
+void RestoreVariable(const char* name, bool had, const std::string& value) {
+    if (had) {
+        ::setenv(name, value.c_str(), 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
+}  // namespace
+
+IsolatedEnvironment::IsolatedEnvironment() {
+    const int serial = g_environmentCounter.fetch_add(1);
+    namespace_ = "qvt" + std::to_string(::getpid()) + "_" + std::to_string(serial);
+    root_ = std::filesystem::temp_directory_path() / ("qvsnmp-" + namespace_);
+    driveC_ = root_ / "drive_c";
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(driveC_);
+
+    if (const char* old = std::getenv("QVSNMP_NAMESPACE")) {
+        hadNamespace_ = true;
+        previousNamespace_ = old;
+    }
+    if (const char* old = std::getenv("QVSNMP_DRIVE_C")) {
+        hadDrive_ = true;
+        previousDrive_ = old;
+    }
+    ::setenv("QVSNMP_NAMESPACE", namespace_.c_str(), 1);
+    ::setenv("QVSNMP_DRIVE_C", driveC_.c_str(), 1);
+}
+
+IsolatedEnvironment::~IsolatedEnvironment() {
+    RestoreVariable("QVSNMP_NAMESPACE", hadNamespace_, previousNamespace_);
+    RestoreVariable("QVSNMP_DRIVE_C", hadDrive_, previousDrive_);
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+void IsolatedEnvironment::CreateDebugDirectory() const {
+    std::filesystem::create_directories(DebugDirectory());
+}
+
+std::filesystem::path IsolatedEnvironment::DebugDirectory() const {
+    return driveC_ / "QVTEMP" / "QVSNMPDEBUG";
+}
+
+std::vector<std::string> IsolatedEnvironment::LeftoverSharedMemory() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(namespace_ + ".", 0) == 0) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+}  // namespace qv::test
