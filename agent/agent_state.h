@@ -1,0 +1,34 @@
+// Process-wide state of the module that the entry points share.
+#pragma once
+
+#include <string>
+
+#include "qv_afx.h"
+#include "qv_windows.h"
+
+// The agent's handle of the base region's mapping object, kept from attach to
+// detach (owner: the module attach; released by the module detach).
+extern HANDLE hMapObject;
+
+// Orders the worker's signalling of the trap event against the trap walk.
+// Initialised by the agent attach; lock order: this lock, then the log lock.
+extern CRITICAL_SECTION g_TrapCriticalSection;
+
+namespace qv::agent {
+
+// File name of the host executable without directory and extension, or
+// "WindowsSnmp" in the agent role.
+extern std::wstring g_hostProcessName;
+extern bool g_isAgentRole;
+extern bool g_trapLockInitialised;
+extern AFX_EXTENSION_MODULE g_extensionModule;
+
+// Created by SnmpExtensionInit, released by the module detach; zero until then.
+extern HANDLE g_hWorkerThread;
+extern DWORD g_dwWorkerThreadId;
+extern HANDLE g_hTrapEvent;
+
+// How long the detach waits for the worker to see its quit message.
+inline constexpr DWORD kWorkerStopWaitMs = 20000;
+
+}  // namespace qv::agent

@@ -1,0 +1,226 @@
+#include "agent/dll_main.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "agent/agent_state.h"
+#include "agent/role.h"
+#include "log/log_thread.h"
+#include "log/snmp_log.h"
+#include "log/trace.h"
+#include "shm/layout.h"
+#include "shm/regions.h"
+#include "shm/shared_access.h"
+#include "shm/snmp_session.h"
+#include "shm/snmp_shared_memory.h"
+#include "shm/snmp_time.h"
+
+namespace {
+
+using qv::trace::LocalTrace;
+
+std::wstring LogFilePath(const std::wstring& processName) {
+    return L"C:\\QVTEMP\\QVSNMPDEBUG\\QVSNMP_" + processName + L".txt";
+}
+
+std::string ToAnsi(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+    narrow.resize(static_cast<std::size_t>(size - 1));
+    return narrow;
+}
+
+// Error numbers are traced as signed decimals.
+long long TraceNumber(DWORD error) { return static_cast<std::int32_t>(error); }
+
+void SwitchLoggingOn(LocalTrace& trace, const std::wstring& logPath) {
+    // The probe creates the file when the debug directory exists; without the
+    // directory it fails and logging stays off for the life of the process.
+    HANDLE probe = ::CreateFileW(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+        gb_EnableLog = true;
+        trace.Line("gb_EnableLog = true;");
+    }
+    if (gb_EnableLog && g_pLogThread == nullptr) {
+        g_pLogThread = new CLogThread;
+        g_pLogThread->m_strFileName = CString(logPath.c_str());
+        g_pLogThread->InitInstance();
+        g_pLogThread->StartLog();
+        trace.Line("SnmpLog::GetLoggingThread()->StartLog();");
+    }
+}
+
+// Agent part of the attach. False for the failure exits, which have traced
+// their own line.
+bool AttachAgent(HINSTANCE instance, LocalTrace& trace) {
+    using namespace qv::agent;
+    if (AfxInitExtensionModule(g_extensionModule, instance) == 0) {
+        trace.Line("Failed to initialize extension module");
+        return false;
+    }
+    if (!gb_LogCriticalSectionInitialised) {
+        ::InitializeCriticalSection(&g_LogCriticalSection);
+        gb_LogCriticalSectionInitialised = TRUE;
+        trace.Line("gb_LogCriticalSectionInitialised = true;");
+    }
+    SwitchLoggingOn(trace, LogFilePath(g_hostProcessName));
+
+    qv::shm::NullDaclSecurity security;
+    DWORD createError = 0;
+    hMapObject = qv::shm::CreateNamedRegion(qv::shm::kBaseRegionName, security.Attributes(), &createError);
+    if (hMapObject == nullptr) {
+        trace.Line("hMapObject == NULL. GetLastError = ", TraceNumber(createError));
+        return false;
+    }
+    const bool fInit = createError != ERROR_ALREADY_EXISTS;
+
+    auto* base = static_cast<QVSNMP_COMBufferHeaderLine*>(qv::shm::MapWholeRegion(hMapObject));
+    SnmpSharedMemory::SetSharedMemoryBasePointer(base);
+    if (SnmpSharedMemory::GetSharedMemoryBasePointer() == nullptr) {
+        trace.Line("g_pSharedMemory == NULL");
+        // Nothing will use the mapping object without a view; let it go now
+        // rather than hold the region open for the life of the process.
+        ::CloseHandle(hMapObject);
+        hMapObject = nullptr;
+        return false;
+    }
+    if (fInit) {
+        trace.Line("fInit");
+        std::memset(static_cast<void*>(base), 0, qv::shm::kRegionSize);
+        trace.Line("gb_IAmTheWindowsService");
+    }
+    // Records pending in a region that outlived an earlier agent are dropped.
+    qv::shm::StoreShared(base->readIndex, qv::shm::kFirstDataSlot);
+    qv::shm::StoreShared(base->writeIndex, qv::shm::kFirstDataSlot);
+    qv::shm::StoreShared(base->trapReadIndex, qv::shm::kFirstDataSlot);
+
+    SnmpTime::Init();
+    ::InitializeCriticalSection(&g_TrapCriticalSection);
+    g_trapLockInitialised = true;
+    // Owned by the MFC extension-module list from here on; the module never
+    // deletes it itself.
+    new CDynLinkLibrary(g_extensionModule, FALSE);
+    return true;
+}
+
+bool ProcessAttach(HINSTANCE instance, LocalTrace& trace) {
+    using namespace qv::agent;
+    trace.Line("case DLL_PROCESS_ATTACH");
+    g_isAgentRole = DetectRole(g_hostProcessName);
+    if (g_isAgentRole && !AttachAgent(instance, trace)) return false;
+
+    if (gb_EnableLog && g_pLogThread != nullptr) {
+        ::EnterCriticalSection(&g_LogCriticalSection);
+        g_pLogThread->LogMessage(CString(L"QVSNMP.dll loaded"), LOG_CODE_INFO);
+        ::LeaveCriticalSection(&g_LogCriticalSection);
+    }
+    trace.Line("QVSNMP.dll loaded by " + ToAnsi(g_hostProcessName));
+    return true;
+}
+
+// Stops the worker. False when it did not end within the wait and may still
+// be running (and logging).
+bool StopWorker() {
+    using namespace qv::agent;
+    bool stopped = true;
+    if (g_hWorkerThread != nullptr) {
+        ::PostThreadMessageW(g_dwWorkerThreadId, WM_QUIT, 0, 0);
+        stopped = ::WaitForSingleObject(g_hWorkerThread, kWorkerStopWaitMs) == WAIT_OBJECT_0;
+        ::CloseHandle(g_hWorkerThread);
+        g_hWorkerThread = nullptr;
+    }
+    if (g_hTrapEvent != nullptr) {
+        ::CloseHandle(g_hTrapEvent);
+        g_hTrapEvent = nullptr;
+    }
+    return stopped;
+}
+
+void StopLogging(bool workerStopped) {
+    if (g_pLogThread != nullptr) {
+        if (workerStopped) {
+            g_pLogThread->StopLog();
+            delete g_pLogThread;
+            g_pLogThread = nullptr;
+        } else {
+            // A worker that outlived its wait may be inside a log call or about
+            // to make one. Close the file under the log lock, so no line is
+            // half written, and keep both the object and the lock alive: its
+            // later calls find no log object, or one with no file, and write
+            // nothing. The object is deliberately never freed.
+            ::EnterCriticalSection(&g_LogCriticalSection);
+            g_pLogThread->StopLog();
+            g_pLogThread = nullptr;
+            ::LeaveCriticalSection(&g_LogCriticalSection);
+        }
+    }
+    if (gb_LogCriticalSectionInitialised && workerStopped) {
+        ::DeleteCriticalSection(&g_LogCriticalSection);
+        gb_LogCriticalSectionInitialised = FALSE;
+    }
+}
+
+void TearDownSharedState(LocalTrace& trace) {
+    QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();
+    for (int i = 0; i < qv::shm::kSessionCount; ++i) {
+        if (qv::shm::LoadShared(base->sessionState[i]) != qv::shm::kSessionFree) {
+            const auto session = static_cast<unsigned int>(i);
+            if (void* in = SnmpSharedMemory::GetSharedMemoryInputPointer(session)) ::UnmapViewOfFile(in);
+            if (void* out = SnmpSharedMemory::GetSharedMemoryOutputPointer(session)) ::UnmapViewOfFile(out);
+        }
+        qv::shm::ClearSessionRow(base, i);
+    }
+    qv::shm::StoreShared(base->serviceUp, std::uint8_t{0});
+    trace.Line("Service down!");
+    qv::shm::StoreShared(base->readIndex, qv::shm::kFirstDataSlot);
+    qv::shm::StoreShared(base->writeIndex, qv::shm::kFirstDataSlot);
+    ::UnmapViewOfFile(base);
+    if (hMapObject != nullptr) {
+        ::CloseHandle(hMapObject);
+        hMapObject = nullptr;
+    }
+}
+
+void ProcessDetach(LocalTrace& trace) {
+    using namespace qv::agent;
+    trace.Line("case DLL_PROCESS_DETACH");
+    // The worker goes first, so that none of its log calls can reach the lock
+    // or the log object after they are gone.
+    const bool workerStopped = StopWorker();
+    StopLogging(workerStopped);
+    if (g_isAgentRole && SnmpSharedMemory::GetSharedMemoryBasePointer() != nullptr) {
+        TearDownSharedState(trace);
+    }
+    AfxTermExtensionModule(g_extensionModule, FALSE);
+    trace.Line("Exit process detach");
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+    LocalTrace trace(qv::trace::kDllMainPath);
+    switch (reason) {
+        case DLL_PROCESS_ATTACH:
+            if (!ProcessAttach(instance, trace)) return FALSE;
+            break;
+        case DLL_PROCESS_DETACH:
+            ProcessDetach(trace);
+            break;
+        case DLL_THREAD_ATTACH:
+            trace.Line("case DLL_THREAD_ATTACH");
+            break;
+        case DLL_THREAD_DETACH:
+            trace.Line("case DLL_THREAD_DETACH");
+            break;
+        default:
+            trace.Line("case default");
+            break;
+    }
+    trace.Line("I'm exiting DllMain!");
+    return TRUE;
+}
