@@ -14,6 +14,7 @@
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
+#include "shm/session_views.h"
 #include "shm/snmp_time.h"
 
 namespace {
@@ -168,10 +169,11 @@ void StopLogging(bool workerStopped) {
 void TearDownSharedState(LocalTrace& trace) {
     QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();
     for (int i = 0; i < qv::shm::kSessionCount; ++i) {
-        if (qv::shm::LoadShared(base->sessionState[i]) != qv::shm::kSessionFree) {
-            const auto session = static_cast<unsigned int>(i);
-            if (void* in = SnmpSharedMemory::GetSharedMemoryInputPointer(session)) ::UnmapViewOfFile(in);
-            if (void* out = SnmpSharedMemory::GetSharedMemoryOutputPointer(session)) ::UnmapViewOfFile(out);
+        // Also the views of a slot its application freed: the agent still
+        // holds those until the slot is connected again.
+        {
+            qv::shm::SessionLock lock(i);
+            qv::shm::session_views::Release(i);
         }
         qv::shm::ClearSessionRow(base, i);
     }

@@ -1,0 +1,89 @@
+#include "agent/extension_agent.h"
+
+#include "agent/agent_state.h"
+#include "log/trace.h"
+#include "shm/layout.h"
+#include "shm/session_sequence.h"
+#include "shm/shared_access.h"
+#include "shm/snmp_session.h"
+#include "shm/snmp_shared_memory.h"
+#include "worker/service_worker.h"
+
+namespace qv::agent {
+
+DWORD g_agentStartTick = 0;
+
+namespace {
+
+// The registration OID 1.3.6.1.4.1.<PEN>. The service receives a reference to
+// this array, which the next registration rewrites; it copies each view.
+UINT g_registrationIds[7] = {1, 3, 6, 1, 4, 1, 39917};
+AsnObjectIdentifier g_registrationOid = {7, g_registrationIds};
+signed char g_registeredViewCount = 0;
+
+void RegisterView(AsnObjectIdentifier* view) {
+    const int entry = g_registeredViewCount;
+    ++g_registeredViewCount;
+    g_registrationIds[6] = kServedPens[entry];
+    if (view != nullptr) *view = g_registrationOid;
+}
+
+long long TraceNumber(DWORD error) { return static_cast<std::int32_t>(error); }
+
+}  // namespace
+
+int RegisteredViewCount() { return g_registeredViewCount; }
+
+}  // namespace qv::agent
+
+BOOL WINAPI SnmpExtensionInit(DWORD /*timeZeroReference*/, HANDLE* trapEvent, AsnObjectIdentifier* firstView) {
+    using namespace qv::agent;
+    qv::trace::LocalTrace trace(qv::trace::kInitPath);
+    trace.Line("Enter Init");
+    // The service starts an agent once per load. A second start would index
+    // past the four views and run a second worker over the same state, so it
+    // is refused with nothing changed.
+    if (g_registeredViewCount != 0) return FALSE;
+
+    HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (event == nullptr) trace.Line("Failed to create event. GetLastError = ", TraceNumber(::GetLastError()));
+    g_hTrapEvent = event;
+    if (trapEvent != nullptr) *trapEvent = event;
+
+    QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();
+    if (base != nullptr) {
+        qv::shm::StoreShared(base->serviceUp, std::uint8_t{1});
+        trace.Line("Service up!");
+    } else {
+        trace.Line("g_pSharedMemory == NULL");
+    }
+    for (int i = 0; i < qv::shm::kSessionCount; ++i) {
+        if (base != nullptr) qv::shm::ClearSessionRow(base, i);
+    }
+    qv::shm::ResetSequenceNumbers();
+
+    // Everything the worker uses is in place before it starts.
+    DWORD threadId = 0;
+    g_hWorkerThread = ::CreateThread(nullptr, 0, ServiceWorkerThreadProc, nullptr, 0, &threadId);
+    if (g_hWorkerThread == nullptr) {
+        trace.Line("Failed to create thread. GetLastError = ", TraceNumber(::GetLastError()));
+    } else {
+        g_dwWorkerThreadId = threadId;
+    }
+    g_agentStartTick = ::GetTickCount();
+
+    trace.LineUnsigned("SnmpExtensionInit: ", kServedPens[g_registeredViewCount]);
+    RegisterView(firstView);
+    trace.Line("Exit Init");
+    return TRUE;
+}
+
+BOOL WINAPI SnmpExtensionInitEx(AsnObjectIdentifier* nextView) {
+    using namespace qv::agent;
+    qv::trace::LocalTrace trace(qv::trace::kInitPath);
+    const int registered = g_registeredViewCount;
+    if (registered <= 0 || registered >= kServedPenCount) return FALSE;
+    trace.LineUnsigned("SnmpExtensionInitEx: ", kServedPens[registered]);
+    RegisterView(nextView);
+    return TRUE;
+}

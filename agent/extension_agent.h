@@ -1,0 +1,30 @@
+// The SNMP service's entry points into the agent.
+#pragma once
+
+#include <cstdint>
+
+#include "qv_snmp.h"
+#include "shm/qvsnmp_export.h"
+
+QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionInit(DWORD timeZeroReference, HANDLE* trapEvent,
+                                              AsnObjectIdentifier* firstView);
+QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionInitEx(AsnObjectIdentifier* nextView);
+QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionQuery(BYTE pduType, SnmpVarBindList* bindings, AsnInteger32* errorStatus,
+                                               AsnInteger32* errorIndex);
+QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* genericTrap,
+                                              AsnInteger32* specificTrap, AsnTimeticks* timeStamp,
+                                              SnmpVarBindList* bindings);
+
+namespace qv::agent {
+
+// The enterprise numbers served, in the order their views are registered.
+inline constexpr std::uint16_t kServedPens[4] = {44821, 5113, 4127, 39917};
+inline constexpr int kServedPenCount = 4;
+
+// GetTickCount at start-up; trap time stamps count from here.
+extern DWORD g_agentStartTick;
+
+// Number of views handed to the service so far (0..4).
+int RegisteredViewCount();
+
+}  // namespace qv::agent

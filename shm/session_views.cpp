@@ -1,0 +1,78 @@
+#include "shm/session_views.h"
+
+#include <mutex>
+
+#include "shm/layout.h"
+#include "shm/snmp_shared_memory.h"
+
+namespace qv::shm {
+namespace {
+
+struct SlotViews {
+    std::mutex lock;
+    UniqueView in;
+    UniqueView out;
+    std::uint32_t generation = 0;
+};
+
+// Never destroyed: a worker that outlived the detach's wait may still reach
+// these during process exit.
+SlotViews* Slots() {
+    static SlotViews* slots = new SlotViews[kSessionCount];
+    return slots;
+}
+
+bool InRange(int session) { return session >= 0 && session < kSessionCount; }
+
+}  // namespace
+
+SessionLock::SessionLock(int session) : session_(session) {
+    if (InRange(session_)) Slots()[session_].lock.lock();
+}
+
+SessionLock::~SessionLock() {
+    if (InRange(session_)) Slots()[session_].lock.unlock();
+}
+
+namespace session_views {
+
+void Install(int session, UniqueView in, UniqueView out) {
+    if (!InRange(session)) return;
+    Release(session);
+    SlotViews& slot = Slots()[session];
+    slot.in = std::move(in);
+    slot.out = std::move(out);
+    ++slot.generation;
+    const auto index = static_cast<unsigned int>(session);
+    SnmpSharedMemory::SetSharedMemoryInputPointer(index, slot.in.Get());
+    SnmpSharedMemory::SetSharedMemoryOutputPointer(index, slot.out.Get());
+}
+
+void Release(int session) {
+    if (!InRange(session)) return;
+    SlotViews& slot = Slots()[session];
+    if (!slot.in && !slot.out) return;
+    const auto index = static_cast<unsigned int>(session);
+    SnmpSharedMemory::SetSharedMemoryInputPointer(index, nullptr);
+    SnmpSharedMemory::SetSharedMemoryOutputPointer(index, nullptr);
+    slot.in.Reset();
+    slot.out.Reset();
+    ++slot.generation;
+}
+
+bool Held(int session) { return InRange(session) && (Slots()[session].in || Slots()[session].out); }
+
+std::uint32_t Generation(int session) { return InRange(session) ? Slots()[session].generation : 0; }
+
+}  // namespace session_views
+
+int HeldSessionViewCount() {
+    int held = 0;
+    for (int i = 0; i < kSessionCount; ++i) {
+        SessionLock lock(i);
+        if (session_views::Held(i)) ++held;
+    }
+    return held;
+}
+
+}  // namespace qv::shm
