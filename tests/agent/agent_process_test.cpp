@@ -1,0 +1,340 @@
+// The module in real processes: a host named `snmp` loads it as the agent and
+// a separate application process talks to it through shared memory.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "qv_windows.h"
+#include "shm/layout.h"
+#include "shm/ring.h"
+#include "support/child_process.h"
+#include "support/test_environment.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qv::test::ChildProcess;
+
+// A read-only look at the base region from the test process.
+class BaseRegionView {
+public:
+    BaseRegionView() {
+        mapping_ = ::OpenFileMappingA(FILE_MAP_WRITE, FALSE, qv::shm::kBaseRegionName);
+        if (mapping_ != nullptr) view_ = ::MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, 0);
+    }
+    ~BaseRegionView() {
+        if (view_ != nullptr) ::UnmapViewOfFile(view_);
+        if (mapping_ != nullptr) ::CloseHandle(mapping_);
+    }
+    bool Mapped() const { return view_ != nullptr; }
+    const QVSNMP_COMBufferHeaderLine* Header() const { return static_cast<const QVSNMP_COMBufferHeaderLine*>(view_); }
+    const std::uint8_t* Bytes() const { return static_cast<const std::uint8_t*>(view_); }
+
+private:
+    HANDLE mapping_ = nullptr;
+    void* view_ = nullptr;
+};
+
+class AgentProcessTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ChildProcess> StartHost(const std::string& executable = QV_TEST_HOST) {
+        auto host = std::make_unique<ChildProcess>(executable, std::vector<std::string>{QV_TEST_MODULE});
+        EXPECT_TRUE(host->WaitForLine("loaded", 10s));
+        return host;
+    }
+    std::unique_ptr<ChildProcess> StartApp() {
+        auto app = std::make_unique<ChildProcess>(QV_TEST_APP, std::vector<std::string>{});
+        EXPECT_TRUE(app->WaitForLine("ready", 10s));
+        return app;
+    }
+    static std::string Ask(ChildProcess& process, const std::string& command) {
+        process.Write(command + "\n");
+        return process.ReadLine(10s).value_or("<no answer>");
+    }
+    static void Quit(ChildProcess& process) {
+        EXPECT_EQ(Ask(process, "quit"), "bye");
+        EXPECT_EQ(process.Wait(30s), 0);
+    }
+    // Asks until the answer is `expected` or the time is up; returns the last answer.
+    static std::string AskUntil(ChildProcess& process, const std::string& command, const std::string& expected,
+                                std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        std::string answer;
+        do {
+            answer = Ask(process, command);
+            if (answer == expected) break;
+            std::this_thread::sleep_for(10ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return answer;
+    }
+    std::string TraceFile(const char* name) const {
+        return qv::test::ReadFileBytes(environment_.DebugDirectory() / name);
+    }
+
+    qv::test::IsolatedEnvironment environment_;
+};
+
+TEST_F(AgentProcessTest, AttachCreatesAZeroedBaseRegionWithIndicesAtOne) {
+    auto host = StartHost();
+    BaseRegionView base;
+    ASSERT_TRUE(base.Mapped());
+    EXPECT_EQ(base.Header()->readIndex, 1);
+    EXPECT_EQ(base.Header()->writeIndex, 1);
+    EXPECT_EQ(base.Header()->trapReadIndex, 1);
+    for (std::size_t offset = 6; offset < qv::shm::kRegionSize; ++offset) {
+        ASSERT_EQ(base.Bytes()[offset], 0) << "offset " << offset;
+    }
+    Quit(*host);
+}
+
+TEST_F(AgentProcessTest, StartUpRegistersTheFourViewsInOrderThenRefuses) {
+    environment_.CreateDebugDirectory();
+    auto host = StartHost();
+    EXPECT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    EXPECT_EQ(Ask(*host, "initex"), "initex 1 1.3.6.1.4.1.5113");
+    EXPECT_EQ(Ask(*host, "initex"), "initex 1 1.3.6.1.4.1.4127");
+    EXPECT_EQ(Ask(*host, "initex"), "initex 1 1.3.6.1.4.1.39917");
+    EXPECT_EQ(Ask(*host, "initex"), "initex 0 untouched");
+    EXPECT_EQ(Ask(*host, "init"), "init 0  event=1") << "a second start is refused";
+    BaseRegionView base;
+    ASSERT_TRUE(base.Mapped());
+    EXPECT_EQ(base.Header()->serviceUp, 1);
+    Quit(*host);
+    EXPECT_EQ(TraceFile("SNMPlogInit.txt"),
+              "Enter Init\r\nService up!\r\nSnmpExtensionInit: 44821\r\nExit Init\r\n"
+              "SnmpExtensionInitEx: 5113\r\nSnmpExtensionInitEx: 4127\r\nSnmpExtensionInitEx: 39917\r\n"
+              "Enter Init\r\n");
+}
+
+TEST_F(AgentProcessTest, AgentAttachAndDetachTraceAndLogInOrder) {
+    environment_.CreateDebugDirectory();
+    auto host = StartHost();
+    EXPECT_EQ(Ask(*host, "unload"), "unloaded");
+    Quit(*host);
+    EXPECT_EQ(TraceFile("SNMPlogDllMain.txt"),
+              "case DLL_PROCESS_ATTACH\r\n"
+              "gb_LogCriticalSectionInitialised = true;\r\n"
+              "gb_EnableLog = true;\r\n"
+              "SnmpLog::GetLoggingThread()->StartLog();\r\n"
+              "fInit\r\n"
+              "gb_IAmTheWindowsService\r\n"
+              "QVSNMP.dll loaded by WindowsSnmp\r\n"
+              "I'm exiting DllMain!\r\n"
+              "case DLL_PROCESS_DETACH\r\n"
+              "Service down!\r\n"
+              "Exit process detach\r\n"
+              "I'm exiting DllMain!\r\n");
+    // The log is UTF-16LE: look for the loaded line and the stop line as the last one.
+    const std::string log = qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt");
+    std::string narrow;
+    for (std::size_t i = 0; i + 1 < log.size(); i += 2) narrow += log[i];
+    EXPECT_NE(narrow.find(" INFO : QVSNMP File Logging started\r\n"), std::string::npos);
+    EXPECT_NE(narrow.find(" INFO : QVSNMP.dll loaded\n\r\n"), std::string::npos);
+    const std::string stop = " INFO : File Logging stopped\r\n";
+    ASSERT_GE(narrow.size(), stop.size());
+    EXPECT_EQ(narrow.substr(narrow.size() - stop.size()), stop);
+    EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
+}
+
+TEST_F(AgentProcessTest, OtherExecutableNamesLoadTheApplicationRole) {
+    environment_.CreateDebugDirectory();
+    for (const std::string name : {"SNMP", "snmp2"}) {
+        const auto copy = environment_.DriveC() / name;
+        std::filesystem::copy_file(QV_TEST_HOST, copy, std::filesystem::copy_options::overwrite_existing);
+        auto host = StartHost(copy.string());
+        BaseRegionView base;
+        EXPECT_FALSE(base.Mapped()) << name << " must not create the base region";
+        Quit(*host);
+        const std::string trace = TraceFile("SNMPlogDllMain.txt");
+        EXPECT_NE(trace.find("QVSNMP.dll loaded by " + name + "\r\n"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("fInit"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(environment_.DebugDirectory() / "QVSNMP_SNMP.txt"))
+        << "an application process never logs";
+}
+
+TEST_F(AgentProcessTest, AttachToAnExistingRegionKeepsTheTableUntilStartUp) {
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto app = StartApp();
+    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    ASSERT_EQ(Ask(*app, "connect 44821 3 1"), "appended");
+    ASSERT_EQ(AskUntil(*app, "find 44821 3 1", "slot 0", 5s), "slot 0");
+    ASSERT_EQ(Ask(*app, "record 1 0 0 0"), "appended") << "moves the ring indices away from 1";
+    std::this_thread::sleep_for(200ms);
+    // Kill the agent: the application keeps the region alive.
+    host->Kill(SIGKILL);
+    host->Wait(10s);
+
+    auto second = StartHost();
+    BaseRegionView base;
+    ASSERT_TRUE(base.Mapped());
+    EXPECT_EQ(base.Header()->readIndex, 1);
+    EXPECT_EQ(base.Header()->writeIndex, 1);
+    EXPECT_EQ(base.Header()->trapReadIndex, 1);
+    EXPECT_EQ(base.Header()->sessionState[0], 1) << "no zeroing of an existing region";
+    EXPECT_EQ(base.Header()->pen[0], 44821);
+    ASSERT_EQ(Ask(*second, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    EXPECT_EQ(base.Header()->sessionState[0], 0);
+    EXPECT_EQ(base.Header()->pen[0], 0);
+    EXPECT_EQ(base.Header()->serviceUp, 1);
+    Quit(*second);
+    Quit(*app);
+}
+
+TEST_F(AgentProcessTest, DetachWithOpenSessionsClearsTheTableAndReleasesTheRegions) {
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto app = StartApp();
+    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    ASSERT_EQ(Ask(*app, "connect 39917 1 1"), "appended");
+    ASSERT_EQ(AskUntil(*app, "find 39917 1 1", "slot 0", 5s), "slot 0");
+    ASSERT_EQ(Ask(*app, "connect 39917 7 7"), "appended");
+    ASSERT_EQ(AskUntil(*app, "find 39917 7 7", "slot 1", 5s), "slot 1");
+    ASSERT_EQ(Ask(*app, "up 1"), "up");
+    BaseRegionView base;
+    ASSERT_TRUE(base.Mapped());
+    Quit(*host);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(base.Header()->sessionState[i], 0) << i;
+        EXPECT_EQ(base.Header()->pen[i], 0) << i;
+        EXPECT_EQ(base.Header()->appId[i], 0) << i;
+        EXPECT_EQ(base.Header()->appInst[i], 0) << i;
+    }
+    EXPECT_EQ(base.Header()->serviceUp, 0);
+    EXPECT_EQ(base.Header()->readIndex, 1);
+    EXPECT_EQ(base.Header()->writeIndex, 1);
+    // Nobody holds the session regions any more: they are gone.
+    EXPECT_EQ(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\QV_IN1.3.6.1.4.1.39917.0"), nullptr);
+    EXPECT_EQ(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\QV_OUT1.3.6.1.4.1.39917.1"), nullptr);
+    Quit(*app);
+}
+
+TEST_F(AgentProcessTest, SixteenIdentitiesTakeSlotsInOrderAndTheSeventeenthChangesNothing) {
+    environment_.CreateDebugDirectory();
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto app = StartApp();
+    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    for (int i = 0; i < 16; ++i) {
+        ASSERT_EQ(Ask(*app, "connect 5113 1 " + std::to_string(i + 1)), "appended");
+    }
+    ASSERT_EQ(AskUntil(*app, "find 5113 1 16", "slot 15", 5s), "slot 15");
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(Ask(*app, "find 5113 1 " + std::to_string(i + 1)), "slot " + std::to_string(i));
+    }
+    ASSERT_EQ(Ask(*app, "connect 5113 2 2"), "appended");
+    // Twice the same identity: one slot.
+    ASSERT_EQ(Ask(*app, "connect 5113 1 4"), "appended");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Ask(*app, "find 5113 2 2"), "slot -1");
+
+    // A freed slot is the lowest free one and is taken next.
+    ASSERT_EQ(Ask(*app, "free 3"), "freed");
+    ASSERT_EQ(Ask(*app, "connect 5113 9 9"), "appended");
+    EXPECT_EQ(AskUntil(*app, "find 5113 9 9", "slot 3", 5s), "slot 3");
+    Quit(*host);
+    Quit(*app);
+
+    const std::string log = qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt");
+    std::string narrow;
+    for (std::size_t i = 0; i + 1 < log.size(); i += 2) narrow += log[i];
+    std::size_t connects = 0;
+    for (auto at = narrow.find("In Proc Connect"); at != std::string::npos; at = narrow.find("In Proc Connect", at + 1)) {
+        ++connects;
+    }
+    EXPECT_EQ(connects, 17u) << "16 first connections and the re-use of slot 3, nothing else";
+    EXPECT_NE(narrow.find("In Proc Connect / Pen 5113, AppId:9, ApplInst:9, SesId:3, Value: 1 \n"), std::string::npos);
+}
+
+TEST_F(AgentProcessTest, ASilentUpSessionTimesOutWithANoticeWhileAStateOneSessionStays) {
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto app = StartApp();
+    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    ASSERT_EQ(Ask(*app, "connect 4127 2 1"), "appended");
+    ASSERT_EQ(AskUntil(*app, "find 4127 2 1", "slot 0", 5s), "slot 0");
+    ASSERT_EQ(Ask(*app, "connect 4127 5 5"), "appended");  // stays in state 1
+    ASSERT_EQ(AskUntil(*app, "find 4127 5 5", "slot 1", 5s), "slot 1");
+    ASSERT_EQ(Ask(*app, "open 0"), "opened");
+    ASSERT_EQ(Ask(*app, "up 0"), "up");
+    const auto silentSince = std::chrono::steady_clock::now();
+
+    ASSERT_EQ(AskUntil(*app, "find 4127 2 1", "slot -1", 10s), "slot -1");
+    const auto silentFor = std::chrono::steady_clock::now() - silentSince;
+    EXPECT_GE(silentFor, 4050ms) << "81 passes of at least 50 ms";
+    EXPECT_EQ(Ask(*app, "takeout 0"),
+              "out seq=0 pen=4127 appid=2 appinst=1 op=10 b35=1 b39=3 b40=8 m1000=1 m1001=2");
+    EXPECT_EQ(Ask(*app, "find 4127 5 5"), "slot 1") << "a session in state 1 is never timed out";
+    BaseRegionView base;
+    ASSERT_TRUE(base.Mapped());
+    EXPECT_EQ(base.Header()->pen[0], 0);
+    EXPECT_EQ(base.Header()->keepAlive[0], 0);
+    Quit(*host);
+    Quit(*app);
+}
+
+TEST_F(AgentProcessTest, KeepAliveRecordsHoldAnUpSession) {
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto app = StartApp();
+    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    ASSERT_EQ(Ask(*app, "connect 44821 1 2"), "appended");
+    ASSERT_EQ(AskUntil(*app, "find 44821 1 2", "slot 0", 5s), "slot 0");
+    ASSERT_EQ(Ask(*app, "up 0"), "up");
+    ASSERT_EQ(Ask(*app, "keepalive 44821 1 2 1000"), "keeping");
+    std::this_thread::sleep_for(6s);
+    EXPECT_EQ(Ask(*app, "find 44821 1 2"), "slot 0");
+    ASSERT_EQ(Ask(*app, "stopkeepalive"), "stopped");
+    Quit(*host);
+    Quit(*app);
+}
+
+TEST_F(AgentProcessTest, TrapRecordsSignalTheTrapEvent) {
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    EXPECT_EQ(Ask(*host, "trapwait 200"), "trapwait timeout");
+    auto app = StartApp();
+    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    ASSERT_EQ(Ask(*app, "trap 39917 3 1 5"), "appended");
+    EXPECT_EQ(Ask(*host, "trapwait 5000"), "trapwait signalled");
+    // A record without identity is no trap for the worker.
+    ASSERT_EQ(Ask(*app, "trap 39917 3 0 5"), "appended");
+    EXPECT_EQ(Ask(*host, "trapwait 500"), "trapwait timeout");
+    Quit(*host);
+    Quit(*app);
+}
+
+TEST_F(AgentProcessTest, LivenessFileIsWrittenOnThe1001stPass) {
+    environment_.CreateDebugDirectory();
+    const auto liveness = environment_.DriveC() / "QVSNMPALIVE.txt";
+    {
+        std::ofstream longer(liveness, std::ios::binary);
+        longer << std::string(80, 'x');
+    }
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    const auto deadline = std::chrono::steady_clock::now() + 90s;
+    std::string content;
+    while (std::chrono::steady_clock::now() < deadline) {
+        content = qv::test::ReadFileBytes(liveness);
+        if (content[0] != 'x') break;
+        std::this_thread::sleep_for(200ms);
+    }
+    ASSERT_EQ(content.size(), 80u) << "the file is not truncated";
+    const std::string prefix = "Windows SNMP Service related QVSNMP.dll alive: ";
+    EXPECT_EQ(content.substr(0, prefix.size()), prefix);
+    for (std::size_t i = prefix.size(); i < prefix.size() + 6; ++i) {
+        EXPECT_TRUE(content[i] >= '0' && content[i] <= '9') << content;
+    }
+    EXPECT_EQ(content.substr(prefix.size() + 6, 2), "\r\n");
+    EXPECT_EQ(content.substr(55), std::string(25, 'x'));
+    Quit(*host);
+}
+
+}  // namespace
