@@ -1,0 +1,385 @@
+// The SnmpUtil helpers: copies are deep, frees leave empty structures, and
+// comparisons order OIDs and octet strings as the service expects. Run under
+// LeakSanitizer these tests also show that every free releases what its copy
+// allocated.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "qv_snmp.h"
+
+namespace {
+
+// An OID whose sub-identifiers live in SnmpUtilMemAlloc memory, as the
+// service's own OIDs do.
+AsnObjectIdentifier MakeOid(const std::vector<UINT>& ids) {
+    AsnObjectIdentifier oid{static_cast<UINT>(ids.size()), nullptr};
+    if (!ids.empty()) {
+        oid.ids = static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(ids.size() * sizeof(UINT))));
+        std::memcpy(oid.ids, ids.data(), ids.size() * sizeof(UINT));
+    }
+    return oid;
+}
+
+std::vector<UINT> IdsOf(const AsnObjectIdentifier& oid) {
+    return std::vector<UINT>(oid.ids, oid.ids + oid.idLength);
+}
+
+AsnOctetString MakeDynamicOctets(const std::string& bytes) {
+    AsnOctetString octets{nullptr, static_cast<UINT>(bytes.size()), TRUE};
+    octets.stream = static_cast<BYTE*>(SnmpUtilMemAlloc(static_cast<UINT>(bytes.size())));
+    std::memcpy(octets.stream, bytes.data(), bytes.size());
+    return octets;
+}
+
+AsnOctetString ViewOctets(std::string& bytes) {
+    return AsnOctetString{reinterpret_cast<BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()),
+                          FALSE};
+}
+
+std::string BytesOf(const AsnOctetString& octets) {
+    return std::string(reinterpret_cast<const char*>(octets.stream), octets.length);
+}
+
+int Sign(int value) {
+    return (value > 0) - (value < 0);
+}
+
+// ---- memory -------------------------------------------------------------------------
+
+TEST(SnmpUtilMemory, AllocReturnsZeroFilledBlock) {
+    auto* block = static_cast<unsigned char*>(SnmpUtilMemAlloc(4096));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 4096; ++i) {
+        ASSERT_EQ(block[i], 0) << "byte " << i;
+    }
+    SnmpUtilMemFree(block);
+}
+
+TEST(SnmpUtilMemory, ReAllocKeepsContentAndZeroFillsTheGrownPart) {
+    auto* block = static_cast<unsigned char*>(SnmpUtilMemAlloc(8));
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0xAB, 8);
+    block = static_cast<unsigned char*>(SnmpUtilMemReAlloc(block, 64));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(block[i], 0xAB) << "byte " << i;
+    }
+    for (int i = 8; i < 64; ++i) {
+        EXPECT_EQ(block[i], 0) << "byte " << i;
+    }
+    SnmpUtilMemFree(block);
+}
+
+TEST(SnmpUtilMemory, ReAllocOfNullAllocatesAndFreeOfNullIsHarmless) {
+    void* block = SnmpUtilMemReAlloc(nullptr, 16);
+    ASSERT_NE(block, nullptr);
+    SnmpUtilMemFree(block);
+    SnmpUtilMemFree(nullptr);
+}
+
+// ---- object identifiers ----------------------------------------------------------
+
+TEST(SnmpUtilOid, CopyIsDeepAndIndependentOfTheSource) {
+    AsnObjectIdentifier source = MakeOid({1, 3, 6, 1, 4, 1, 44821});
+    AsnObjectIdentifier copy{99, nullptr};
+    ASSERT_EQ(SnmpUtilOidCpy(&copy, &source), SNMPAPI_NOERROR);
+    EXPECT_NE(copy.ids, source.ids);
+    source.ids[6] = 5113;
+    SnmpUtilOidFree(&source);
+    EXPECT_EQ(IdsOf(copy), (std::vector<UINT>{1, 3, 6, 1, 4, 1, 44821}));
+    SnmpUtilOidFree(&copy);
+}
+
+TEST(SnmpUtilOid, CopyOfEmptyOidIsEmpty) {
+    AsnObjectIdentifier empty{0, nullptr};
+    AsnObjectIdentifier copy{7, reinterpret_cast<UINT*>(&empty)};  // garbage on entry
+    ASSERT_EQ(SnmpUtilOidCpy(&copy, &empty), SNMPAPI_NOERROR);
+    EXPECT_EQ(copy.idLength, 0u);
+    EXPECT_EQ(copy.ids, nullptr);
+}
+
+TEST(SnmpUtilOid, CopyWithNullArgumentFails) {
+    AsnObjectIdentifier oid = MakeOid({1, 3});
+    EXPECT_EQ(SnmpUtilOidCpy(nullptr, &oid), SNMPAPI_ERROR);
+    EXPECT_EQ(SnmpUtilOidCpy(&oid, nullptr), SNMPAPI_ERROR);
+    SnmpUtilOidFree(&oid);
+}
+
+TEST(SnmpUtilOid, AppendAddsTheSourceSubIdentifiersAtTheEnd) {
+    AsnObjectIdentifier prefix = MakeOid({1, 3, 6, 1, 4, 1});
+    AsnObjectIdentifier tail = MakeOid({39917, 2, 7});
+    ASSERT_EQ(SnmpUtilOidAppend(&prefix, &tail), SNMPAPI_NOERROR);
+    EXPECT_EQ(prefix.idLength, 9u);
+    EXPECT_EQ(IdsOf(prefix), (std::vector<UINT>{1, 3, 6, 1, 4, 1, 39917, 2, 7}));
+    EXPECT_EQ(IdsOf(tail), (std::vector<UINT>{39917, 2, 7}));
+    SnmpUtilOidFree(&prefix);
+    SnmpUtilOidFree(&tail);
+}
+
+TEST(SnmpUtilOid, AppendToEmptyAndOfEmpty) {
+    AsnObjectIdentifier target{0, nullptr};
+    AsnObjectIdentifier tail = MakeOid({4, 5});
+    AsnObjectIdentifier empty{0, nullptr};
+    ASSERT_EQ(SnmpUtilOidAppend(&target, &tail), SNMPAPI_NOERROR);
+    EXPECT_EQ(IdsOf(target), (std::vector<UINT>{4, 5}));
+    ASSERT_EQ(SnmpUtilOidAppend(&target, &empty), SNMPAPI_NOERROR);
+    EXPECT_EQ(IdsOf(target), (std::vector<UINT>{4, 5}));
+    SnmpUtilOidFree(&target);
+    SnmpUtilOidFree(&tail);
+}
+
+TEST(SnmpUtilOid, AppendToItselfDoublesTheOid) {
+    AsnObjectIdentifier oid = MakeOid({1, 2, 3});
+    ASSERT_EQ(SnmpUtilOidAppend(&oid, &oid), SNMPAPI_NOERROR);
+    EXPECT_EQ(IdsOf(oid), (std::vector<UINT>{1, 2, 3, 1, 2, 3}));
+    SnmpUtilOidFree(&oid);
+}
+
+TEST(SnmpUtilOid, AppendBeyondTheLongestOidFailsAndLeavesTheTargetAlone) {
+    AsnObjectIdentifier target = MakeOid(std::vector<UINT>(SNMP_MAX_OID_LEN - 1, 7));
+    AsnObjectIdentifier tail = MakeOid({8, 9});
+    UINT* before = target.ids;
+    SetLastError(0);
+    EXPECT_EQ(SnmpUtilOidAppend(&target, &tail), SNMPAPI_ERROR);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(SNMP_BERAPI_OVERFLOW));
+    EXPECT_EQ(target.idLength, static_cast<UINT>(SNMP_MAX_OID_LEN - 1));
+    EXPECT_EQ(target.ids, before);
+    AsnObjectIdentifier one = MakeOid({8});
+    EXPECT_EQ(SnmpUtilOidAppend(&target, &one), SNMPAPI_NOERROR);
+    EXPECT_EQ(target.idLength, static_cast<UINT>(SNMP_MAX_OID_LEN));
+    SnmpUtilOidFree(&target);
+    SnmpUtilOidFree(&tail);
+    SnmpUtilOidFree(&one);
+}
+
+struct OidOrderCase {
+    std::vector<UINT> left;
+    std::vector<UINT> right;
+    int expectedSign;
+};
+
+void PrintTo(const OidOrderCase& c, std::ostream* out) {
+    auto print = [out](const std::vector<UINT>& ids) {
+        *out << "{";
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            *out << (i == 0 ? "" : ".") << ids[i];
+        }
+        *out << "}";
+    };
+    print(c.left);
+    *out << " vs ";
+    print(c.right);
+}
+
+class SnmpUtilOidOrder : public ::testing::TestWithParam<OidOrderCase> {};
+
+TEST_P(SnmpUtilOidOrder, CmpOrdersBySubIdentifiersThenLength) {
+    const OidOrderCase& c = GetParam();
+    AsnObjectIdentifier left = MakeOid(c.left);
+    AsnObjectIdentifier right = MakeOid(c.right);
+    EXPECT_EQ(Sign(SnmpUtilOidCmp(&left, &right)), c.expectedSign);
+    EXPECT_EQ(Sign(SnmpUtilOidCmp(&right, &left)), -c.expectedSign);
+    SnmpUtilOidFree(&left);
+    SnmpUtilOidFree(&right);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SnmpUtilOidOrder,
+    ::testing::Values(OidOrderCase{{1, 3, 6}, {1, 3, 6}, 0},
+                      OidOrderCase{{1, 3, 6}, {1, 3, 7}, -1},
+                      OidOrderCase{{1, 3, 6, 1}, {1, 3, 6}, 1},            // a prefix sorts first
+                      OidOrderCase{{1, 3, 6, 1, 4, 1, 5113}, {1, 3, 6, 1, 4, 1, 44821}, -1},
+                      OidOrderCase{{2}, {1, 9, 9, 9}, 1},                  // first difference wins
+                      OidOrderCase{{0xFFFFFFFFu}, {1}, 1},                 // compared unsigned
+                      OidOrderCase{{}, {1}, -1},
+                      OidOrderCase{{}, {}, 0}));
+
+TEST(SnmpUtilOid, NCmpLooksAtTheFirstNSubIdentifiersOnly) {
+    AsnObjectIdentifier view = MakeOid({1, 3, 6, 1, 4, 1, 44821});
+    AsnObjectIdentifier variable = MakeOid({1, 3, 6, 1, 4, 1, 44821, 3, 1, 0});
+    AsnObjectIdentifier other = MakeOid({1, 3, 6, 1, 4, 1, 5113, 3});
+    EXPECT_EQ(SnmpUtilOidNCmp(&variable, &view, 7), 0);
+    EXPECT_NE(SnmpUtilOidNCmp(&variable, &view, 8), 0);
+    EXPECT_EQ(SnmpUtilOidNCmp(&other, &view, 6), 0);
+    EXPECT_LT(SnmpUtilOidNCmp(&other, &view, 7), 0);
+    SnmpUtilOidFree(&view);
+    SnmpUtilOidFree(&variable);
+    SnmpUtilOidFree(&other);
+}
+
+TEST(SnmpUtilOid, FreeLeavesAnEmptyOid) {
+    AsnObjectIdentifier oid = MakeOid({1, 3, 6});
+    SnmpUtilOidFree(&oid);
+    EXPECT_EQ(oid.idLength, 0u);
+    EXPECT_EQ(oid.ids, nullptr);
+    SnmpUtilOidFree(&oid);  // freeing an empty OID again is harmless
+}
+
+TEST(SnmpUtilOid, ToAGivesDottedText) {
+    AsnObjectIdentifier oid = MakeOid({1, 3, 6, 1, 4, 1, 4294967295u});
+    EXPECT_STREQ(SnmpUtilOidToA(&oid), "1.3.6.1.4.1.4294967295");
+    SnmpUtilOidFree(&oid);
+    AsnObjectIdentifier empty{0, nullptr};
+    EXPECT_STREQ(SnmpUtilOidToA(&empty), "<null oid>");
+}
+
+// ---- octet strings ------------------------------------------------------------------
+
+TEST(SnmpUtilOctets, CopyIsDeepDynamicAndIndependentOfTheSource) {
+    std::string bytes("ab\0cd", 5);
+    AsnOctetString source = ViewOctets(bytes);
+    AsnOctetString copy{};
+    ASSERT_EQ(SnmpUtilOctetsCpy(&copy, &source), SNMPAPI_NOERROR);
+    EXPECT_NE(copy.stream, source.stream);
+    EXPECT_EQ(copy.dynamic, TRUE);
+    bytes[0] = 'X';
+    EXPECT_EQ(BytesOf(copy), std::string("ab\0cd", 5));
+    SnmpUtilOctetsFree(&copy);
+}
+
+TEST(SnmpUtilOctets, FreeReleasesOnlyDynamicStreamsAndEmptiesTheString) {
+    std::string bytes = "constant";
+    AsnOctetString borrowed = ViewOctets(bytes);
+    SnmpUtilOctetsFree(&borrowed);  // would be an invalid free if it freed the stream
+    EXPECT_EQ(bytes, "constant");
+    EXPECT_EQ(borrowed.stream, nullptr);
+    EXPECT_EQ(borrowed.length, 0u);
+    EXPECT_EQ(borrowed.dynamic, FALSE);
+
+    AsnOctetString owned = MakeDynamicOctets("owned");
+    SnmpUtilOctetsFree(&owned);  // a leak here shows under LeakSanitizer
+    EXPECT_EQ(owned.stream, nullptr);
+    EXPECT_EQ(owned.length, 0u);
+    EXPECT_EQ(owned.dynamic, FALSE);
+}
+
+TEST(SnmpUtilOctets, CmpOrdersBytewiseThenByLength) {
+    std::string a = "abc", b = "abd", prefix = "ab", high = "\xff";
+    AsnOctetString oa = ViewOctets(a), ob = ViewOctets(b), op = ViewOctets(prefix),
+                   oh = ViewOctets(high);
+    EXPECT_LT(SnmpUtilOctetsCmp(&oa, &ob), 0);
+    EXPECT_GT(SnmpUtilOctetsCmp(&ob, &oa), 0);
+    EXPECT_LT(SnmpUtilOctetsCmp(&op, &oa), 0);
+    EXPECT_GT(SnmpUtilOctetsCmp(&oa, &op), 0);
+    EXPECT_GT(SnmpUtilOctetsCmp(&oh, &oa), 0);  // bytes compare unsigned
+    EXPECT_EQ(SnmpUtilOctetsCmp(&oa, &oa), 0);
+    EXPECT_EQ(SnmpUtilOctetsNCmp(&oa, &ob, 2), 0);
+    EXPECT_EQ(SnmpUtilOctetsNCmp(&oa, &op, 2), 0);
+    EXPECT_LT(SnmpUtilOctetsNCmp(&oa, &ob, 3), 0);
+}
+
+// ---- values and bindings --------------------------------------------------------------
+
+TEST(SnmpUtilAsnAny, CopyOfEachKindOfValue) {
+    AsnAny number{};
+    number.asnType = ASN_INTEGER;
+    number.asnValue.number = -42;
+    AsnAny numberCopy{};
+    ASSERT_EQ(SnmpUtilAsnAnyCpy(&numberCopy, &number), SNMPAPI_NOERROR);
+    EXPECT_EQ(numberCopy.asnType, ASN_INTEGER);
+    EXPECT_EQ(numberCopy.asnValue.number, -42);
+
+    AsnAny counter{};
+    counter.asnType = ASN_COUNTER64;
+    counter.asnValue.counter64.QuadPart = 0x0123456789ABCDEFull;
+    AsnAny counterCopy{};
+    ASSERT_EQ(SnmpUtilAsnAnyCpy(&counterCopy, &counter), SNMPAPI_NOERROR);
+    EXPECT_EQ(counterCopy.asnValue.counter64.QuadPart, 0x0123456789ABCDEFull);
+
+    AsnAny object{};
+    object.asnType = ASN_OBJECTIDENTIFIER;
+    object.asnValue.object = MakeOid({1, 3, 6, 1});
+    AsnAny objectCopy{};
+    ASSERT_EQ(SnmpUtilAsnAnyCpy(&objectCopy, &object), SNMPAPI_NOERROR);
+    EXPECT_NE(objectCopy.asnValue.object.ids, object.asnValue.object.ids);
+    SnmpUtilAsnAnyFree(&object);
+    EXPECT_EQ(IdsOf(objectCopy.asnValue.object), (std::vector<UINT>{1, 3, 6, 1}));
+    SnmpUtilAsnAnyFree(&objectCopy);
+}
+
+TEST(SnmpUtilAsnAny, FreeLeavesANullValueAndHonoursDynamic) {
+    std::string bytes = "static text";
+    AsnAny borrowed{};
+    borrowed.asnType = ASN_OCTETSTRING;
+    borrowed.asnValue.string = ViewOctets(bytes);
+    SnmpUtilAsnAnyFree(&borrowed);
+    EXPECT_EQ(borrowed.asnType, ASN_NULL);
+    EXPECT_EQ(borrowed.asnValue.string.stream, nullptr);
+    EXPECT_EQ(borrowed.asnValue.string.length, 0u);
+
+    AsnAny owned{};
+    owned.asnType = ASN_OPAQUE;
+    owned.asnValue.arbitrary = MakeDynamicOctets("opaque");
+    SnmpUtilAsnAnyFree(&owned);
+    EXPECT_EQ(owned.asnType, ASN_NULL);
+    EXPECT_EQ(owned.asnValue.arbitrary.stream, nullptr);
+}
+
+TEST(SnmpUtilVarBindList, CopyOfMixedListIsDeepAndFreeEmptiesIt) {
+    std::string text = "session text";
+    SnmpVarBind source[4] = {};
+    source[0].name = MakeOid({1, 3, 6, 1, 4, 1, 44821, 1});
+    source[0].value.asnType = ASN_INTEGER;
+    source[0].value.asnValue.number = 7;
+    source[1].name = MakeOid({1, 3, 6, 1, 4, 1, 44821, 2});
+    source[1].value.asnType = ASN_OCTETSTRING;
+    source[1].value.asnValue.string = ViewOctets(text);
+    source[2].name = MakeOid({1, 3, 6, 1, 4, 1, 44821, 3});
+    source[2].value.asnType = ASN_OBJECTIDENTIFIER;
+    source[2].value.asnValue.object = MakeOid({1, 3, 6, 1, 4, 1, 5113});
+    source[3].name = MakeOid({1, 3, 6, 1, 4, 1, 44821, 4});
+    source[3].value.asnType = ASN_TIMETICKS;
+    source[3].value.asnValue.ticks = 12345;
+    SnmpVarBindList sourceList{source, 4};
+
+    SnmpVarBindList copy{};
+    ASSERT_EQ(SnmpUtilVarBindListCpy(&copy, &sourceList), SNMPAPI_NOERROR);
+    ASSERT_EQ(copy.len, 4u);
+    ASSERT_NE(copy.list, source);
+
+    // Wreck the source; the copy must not notice.
+    text.assign(text.size(), '#');
+    for (SnmpVarBind& binding : source) {
+        binding.name.ids[7] = 0;
+    }
+    source[2].value.asnValue.object.ids[6] = 0;
+
+    for (UINT i = 0; i < 4; ++i) {
+        EXPECT_EQ(IdsOf(copy.list[i].name), (std::vector<UINT>{1, 3, 6, 1, 4, 1, 44821, i + 1}));
+        EXPECT_NE(copy.list[i].name.ids, source[i].name.ids);
+    }
+    EXPECT_EQ(copy.list[0].value.asnType, ASN_INTEGER);
+    EXPECT_EQ(copy.list[0].value.asnValue.number, 7);
+    EXPECT_EQ(copy.list[1].value.asnType, ASN_OCTETSTRING);
+    EXPECT_EQ(BytesOf(copy.list[1].value.asnValue.string), "session text");
+    EXPECT_EQ(copy.list[1].value.asnValue.string.dynamic, TRUE);
+    EXPECT_EQ(copy.list[2].value.asnType, ASN_OBJECTIDENTIFIER);
+    EXPECT_EQ(IdsOf(copy.list[2].value.asnValue.object),
+              (std::vector<UINT>{1, 3, 6, 1, 4, 1, 5113}));
+    EXPECT_EQ(copy.list[3].value.asnType, ASN_TIMETICKS);
+    EXPECT_EQ(copy.list[3].value.asnValue.ticks, 12345u);
+
+    SnmpUtilVarBindListFree(&copy);
+    EXPECT_EQ(copy.list, nullptr);
+    EXPECT_EQ(copy.len, 0u);
+    for (SnmpVarBind& binding : source) {
+        SnmpUtilVarBindFree(&binding);  // the borrowed text is left alone
+        EXPECT_EQ(binding.name.ids, nullptr);
+        EXPECT_EQ(binding.name.idLength, 0u);
+        EXPECT_EQ(binding.value.asnType, ASN_NULL);
+    }
+}
+
+TEST(SnmpUtilVarBindList, CopyOfEmptyListIsEmpty) {
+    SnmpVarBindList empty{nullptr, 0};
+    SnmpVarBindList copy{reinterpret_cast<SnmpVarBind*>(&empty), 3};  // garbage on entry
+    ASSERT_EQ(SnmpUtilVarBindListCpy(&copy, &empty), SNMPAPI_NOERROR);
+    EXPECT_EQ(copy.list, nullptr);
+    EXPECT_EQ(copy.len, 0u);
+}
+
+}  // namespace
