@@ -13,6 +13,10 @@
 
 namespace {
 
+// The structures are packed to 4 bytes, so their pointer and 64-bit fields
+// can sit at addresses the field type does not allow a reference to. The
+// comparison macros take references: such fields go in as copies, `+field`.
+
 // An OID whose sub-identifiers live in SnmpUtilMemAlloc memory, as the
 // service's own OIDs do.
 AsnObjectIdentifier MakeOid(const std::vector<UINT>& ids) {
@@ -87,7 +91,7 @@ TEST(SnmpUtilOid, CopyIsDeepAndIndependentOfTheSource) {
     AsnObjectIdentifier source = MakeOid({1, 3, 6, 1, 4, 1, 44821});
     AsnObjectIdentifier copy{99, nullptr};
     ASSERT_EQ(SnmpUtilOidCpy(&copy, &source), SNMPAPI_NOERROR);
-    EXPECT_NE(copy.ids, source.ids);
+    EXPECT_NE(+copy.ids, +source.ids);
     source.ids[6] = 5113;
     SnmpUtilOidFree(&source);
     EXPECT_EQ(IdsOf(copy), (std::vector<UINT>{1, 3, 6, 1, 4, 1, 44821}));
@@ -99,7 +103,7 @@ TEST(SnmpUtilOid, CopyOfEmptyOidIsEmpty) {
     AsnObjectIdentifier copy{7, reinterpret_cast<UINT*>(&empty)};  // garbage on entry
     ASSERT_EQ(SnmpUtilOidCpy(&copy, &empty), SNMPAPI_NOERROR);
     EXPECT_EQ(copy.idLength, 0u);
-    EXPECT_EQ(copy.ids, nullptr);
+    EXPECT_EQ(+copy.ids, nullptr);
 }
 
 TEST(SnmpUtilOid, CopyWithNullArgumentFails) {
@@ -147,7 +151,7 @@ TEST(SnmpUtilOid, AppendBeyondTheLongestOidFailsAndLeavesTheTargetAlone) {
     EXPECT_EQ(SnmpUtilOidAppend(&target, &tail), SNMPAPI_ERROR);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(SNMP_BERAPI_OVERFLOW));
     EXPECT_EQ(target.idLength, static_cast<UINT>(SNMP_MAX_OID_LEN - 1));
-    EXPECT_EQ(target.ids, before);
+    EXPECT_EQ(+target.ids, before);
     AsnObjectIdentifier one = MakeOid({8});
     EXPECT_EQ(SnmpUtilOidAppend(&target, &one), SNMPAPI_NOERROR);
     EXPECT_EQ(target.idLength, static_cast<UINT>(SNMP_MAX_OID_LEN));
@@ -215,7 +219,7 @@ TEST(SnmpUtilOid, FreeLeavesAnEmptyOid) {
     AsnObjectIdentifier oid = MakeOid({1, 3, 6});
     SnmpUtilOidFree(&oid);
     EXPECT_EQ(oid.idLength, 0u);
-    EXPECT_EQ(oid.ids, nullptr);
+    EXPECT_EQ(+oid.ids, nullptr);
     SnmpUtilOidFree(&oid);  // freeing an empty OID again is harmless
 }
 
@@ -234,7 +238,7 @@ TEST(SnmpUtilOctets, CopyIsDeepDynamicAndIndependentOfTheSource) {
     AsnOctetString source = ViewOctets(bytes);
     AsnOctetString copy{};
     ASSERT_EQ(SnmpUtilOctetsCpy(&copy, &source), SNMPAPI_NOERROR);
-    EXPECT_NE(copy.stream, source.stream);
+    EXPECT_NE(+copy.stream, +source.stream);
     EXPECT_EQ(copy.dynamic, TRUE);
     bytes[0] = 'X';
     EXPECT_EQ(BytesOf(copy), std::string("ab\0cd", 5));
@@ -246,13 +250,13 @@ TEST(SnmpUtilOctets, FreeReleasesOnlyDynamicStreamsAndEmptiesTheString) {
     AsnOctetString borrowed = ViewOctets(bytes);
     SnmpUtilOctetsFree(&borrowed);  // would be an invalid free if it freed the stream
     EXPECT_EQ(bytes, "constant");
-    EXPECT_EQ(borrowed.stream, nullptr);
+    EXPECT_EQ(+borrowed.stream, nullptr);
     EXPECT_EQ(borrowed.length, 0u);
     EXPECT_EQ(borrowed.dynamic, FALSE);
 
     AsnOctetString owned = MakeDynamicOctets("owned");
     SnmpUtilOctetsFree(&owned);  // a leak here shows under LeakSanitizer
-    EXPECT_EQ(owned.stream, nullptr);
+    EXPECT_EQ(+owned.stream, nullptr);
     EXPECT_EQ(owned.length, 0u);
     EXPECT_EQ(owned.dynamic, FALSE);
 }
@@ -288,14 +292,14 @@ TEST(SnmpUtilAsnAny, CopyOfEachKindOfValue) {
     counter.asnValue.counter64.QuadPart = 0x0123456789ABCDEFull;
     AsnAny counterCopy{};
     ASSERT_EQ(SnmpUtilAsnAnyCpy(&counterCopy, &counter), SNMPAPI_NOERROR);
-    EXPECT_EQ(counterCopy.asnValue.counter64.QuadPart, 0x0123456789ABCDEFull);
+    EXPECT_EQ(+counterCopy.asnValue.counter64.QuadPart, 0x0123456789ABCDEFull);
 
     AsnAny object{};
     object.asnType = ASN_OBJECTIDENTIFIER;
     object.asnValue.object = MakeOid({1, 3, 6, 1});
     AsnAny objectCopy{};
     ASSERT_EQ(SnmpUtilAsnAnyCpy(&objectCopy, &object), SNMPAPI_NOERROR);
-    EXPECT_NE(objectCopy.asnValue.object.ids, object.asnValue.object.ids);
+    EXPECT_NE(+objectCopy.asnValue.object.ids, +object.asnValue.object.ids);
     SnmpUtilAsnAnyFree(&object);
     EXPECT_EQ(IdsOf(objectCopy.asnValue.object), (std::vector<UINT>{1, 3, 6, 1}));
     SnmpUtilAsnAnyFree(&objectCopy);
@@ -308,7 +312,7 @@ TEST(SnmpUtilAsnAny, FreeLeavesANullValueAndHonoursDynamic) {
     borrowed.asnValue.string = ViewOctets(bytes);
     SnmpUtilAsnAnyFree(&borrowed);
     EXPECT_EQ(borrowed.asnType, ASN_NULL);
-    EXPECT_EQ(borrowed.asnValue.string.stream, nullptr);
+    EXPECT_EQ(+borrowed.asnValue.string.stream, nullptr);
     EXPECT_EQ(borrowed.asnValue.string.length, 0u);
 
     AsnAny owned{};
@@ -316,7 +320,7 @@ TEST(SnmpUtilAsnAny, FreeLeavesANullValueAndHonoursDynamic) {
     owned.asnValue.arbitrary = MakeDynamicOctets("opaque");
     SnmpUtilAsnAnyFree(&owned);
     EXPECT_EQ(owned.asnType, ASN_NULL);
-    EXPECT_EQ(owned.asnValue.arbitrary.stream, nullptr);
+    EXPECT_EQ(+owned.asnValue.arbitrary.stream, nullptr);
 }
 
 TEST(SnmpUtilVarBindList, CopyOfMixedListIsDeepAndFreeEmptiesIt) {
@@ -339,7 +343,7 @@ TEST(SnmpUtilVarBindList, CopyOfMixedListIsDeepAndFreeEmptiesIt) {
     SnmpVarBindList copy{};
     ASSERT_EQ(SnmpUtilVarBindListCpy(&copy, &sourceList), SNMPAPI_NOERROR);
     ASSERT_EQ(copy.len, 4u);
-    ASSERT_NE(copy.list, source);
+    ASSERT_NE(+copy.list, source);
 
     // Wreck the source; the copy must not notice.
     text.assign(text.size(), '#');
@@ -350,7 +354,7 @@ TEST(SnmpUtilVarBindList, CopyOfMixedListIsDeepAndFreeEmptiesIt) {
 
     for (UINT i = 0; i < 4; ++i) {
         EXPECT_EQ(IdsOf(copy.list[i].name), (std::vector<UINT>{1, 3, 6, 1, 4, 1, 44821, i + 1}));
-        EXPECT_NE(copy.list[i].name.ids, source[i].name.ids);
+        EXPECT_NE(+copy.list[i].name.ids, +source[i].name.ids);
     }
     EXPECT_EQ(copy.list[0].value.asnType, ASN_INTEGER);
     EXPECT_EQ(copy.list[0].value.asnValue.number, 7);
@@ -364,11 +368,11 @@ TEST(SnmpUtilVarBindList, CopyOfMixedListIsDeepAndFreeEmptiesIt) {
     EXPECT_EQ(copy.list[3].value.asnValue.ticks, 12345u);
 
     SnmpUtilVarBindListFree(&copy);
-    EXPECT_EQ(copy.list, nullptr);
+    EXPECT_EQ(+copy.list, nullptr);
     EXPECT_EQ(copy.len, 0u);
     for (SnmpVarBind& binding : source) {
         SnmpUtilVarBindFree(&binding);  // the borrowed text is left alone
-        EXPECT_EQ(binding.name.ids, nullptr);
+        EXPECT_EQ(+binding.name.ids, nullptr);
         EXPECT_EQ(binding.name.idLength, 0u);
         EXPECT_EQ(binding.value.asnType, ASN_NULL);
     }
@@ -378,7 +382,7 @@ TEST(SnmpUtilVarBindList, CopyOfEmptyListIsEmpty) {
     SnmpVarBindList empty{nullptr, 0};
     SnmpVarBindList copy{reinterpret_cast<SnmpVarBind*>(&empty), 3};  // garbage on entry
     ASSERT_EQ(SnmpUtilVarBindListCpy(&copy, &empty), SNMPAPI_NOERROR);
-    EXPECT_EQ(copy.list, nullptr);
+    EXPECT_EQ(+copy.list, nullptr);
     EXPECT_EQ(copy.len, 0u);
 }
 
