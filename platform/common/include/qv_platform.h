@@ -17,7 +17,9 @@
 namespace qv::platform {
 
 // The path the running system uses for a Windows path such as
-// "C:\QVTEMP\x.txt" or "C:/QVTEMP/x.txt". On Windows this is the path itself.
+// "C:\QVTEMP\x.txt" or "C:/QVTEMP/x.txt". On Windows this is the path itself;
+// on Linux it is empty for a drive or share the system does not have, and
+// opening an empty path fails.
 QV_PLATFORM_API std::string NativePath(std::string_view windowsPath);
 
 // A narrow text file stream in Windows text mode: every '\n' written is stored

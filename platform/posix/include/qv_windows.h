@@ -92,9 +92,17 @@ static_assert(sizeof(LARGE_INTEGER) == 8);
 #define ERROR_DISK_FULL 112u
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_INVALID_NAME 123u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_NEGATIVE_SEEK 131u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_FILENAME_EXCED_RANGE 206u
 #define ERROR_INVALID_ADDRESS 487u
+#define ERROR_INVALID_FLAGS 1004u
+#define ERROR_NO_UNICODE_TRANSLATION 1113u
+#define ERROR_MAPPED_ALIGNMENT 1132u
+#define ERROR_UNKNOWN_REVISION 1305u
+#define ERROR_INVALID_SECURITY_DESCR 1338u
+#define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_INVALID_THREAD_ID 1444u
 #define ERROR_NOT_ENOUGH_QUOTA 1816u
 
@@ -302,9 +310,13 @@ errno_t _wsplitpath_s(const wchar_t* path, wchar_t* drive, std::size_t driveSize
 // The ANSI code page of a Linux process is UTF-8.
 #define CP_ACP 0u
 #define CP_UTF8 65001u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define WC_ERR_INVALID_CHARS 0x00000080u
 
 extern "C" {
 int wsprintfA(LPSTR buffer, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
+// In the wide variant %s takes a wide string and %S a narrow one, as on Windows.
+int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength, LPWSTR wide,
                         int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text,

@@ -1,0 +1,536 @@
+// Named and unnamed file mappings over POSIX shared memory, and their views.
+//
+// Only CreateFileMapping*, OpenFileMapping*, MapViewOfFile and UnmapViewOfFile
+// and what they need to give named objects the Windows lifetime live here.
+//
+// Lifetime. A Windows section lives while any process holds a handle or a
+// view of it; a name in /dev/shm lives until someone unlinks it, and a process
+// killed by SIGKILL unlinks nothing. The gap is closed with open-file-
+// description locks on the object itself, which the kernel drops when the last
+// descriptor of an open goes away, however the process ended:
+//   byte 0, exclusive  the creation lock, held only while deciding whether an
+//                      object is fresh (at create/open) or dead (at release);
+//   byte 1, shared     "this open holds the object", kept for as long as a
+//                      handle or a view of the open exists.
+// Under the creation lock, a try-exclusive lock on byte 1 succeeds exactly when
+// nobody else holds the object: a creator then starts it afresh (zero-filled,
+// new size), an opener treats it as absent, and a releaser unlinks the name so
+// that nothing is left in /dev/shm. Two racing creators serialise on byte 0,
+// so exactly one of them sees an unheld object.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "posix_internal.h"
+
+namespace qv::posix {
+namespace {
+
+constexpr off_t kCreationLockByte = 0;
+constexpr off_t kHolderLockByte = 1;
+// Windows places views on 64 KiB boundaries and demands offsets aligned to it.
+constexpr std::uint64_t kAllocationGranularity = 64 * 1024;
+
+// Returns 0 or the errno of the failed lock request (EAGAIN/EACCES: held by
+// another open).
+int SetByteLock(int fd, short type, off_t byte, bool wait) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    lock.l_pid = 0;  // required for open-file-description locks
+    for (;;) {
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
+bool HeldByAnotherOpen(int error) {
+    return error == EAGAIN || error == EACCES;
+}
+
+class SharedMemoryObject;
+
+// The named objects this process holds, for the clean-up at exit. Leaked on
+// purpose, like every table the module's detach may still reach.
+class LiveObjects {
+public:
+    void Add(SharedMemoryObject* object) {
+        std::lock_guard lock(mutex_);
+        objects_.insert(object);
+    }
+    void Remove(SharedMemoryObject* object) {
+        std::lock_guard lock(mutex_);
+        objects_.erase(object);
+    }
+    template <typename Action>
+    void ForEach(Action action) {
+        std::lock_guard lock(mutex_);
+        for (SharedMemoryObject* object : objects_) action(*object);
+    }
+
+private:
+    std::mutex mutex_;  // guards objects_
+    std::set<SharedMemoryObject*> objects_;
+};
+
+LiveObjects& Live() {
+    static LiveObjects* const live = new LiveObjects;
+    return *live;
+}
+
+// One open of a shared-memory object by this process. Handles and views share
+// it; when the last of them lets go, the destructor decides whether the
+// object has died with it.
+class SharedMemoryObject {
+public:
+    SharedMemoryObject(int fd, std::string shmName, std::uint64_t size)
+        : fd_(fd), shmName_(std::move(shmName)), size_(size) {
+        if (!shmName_.empty()) Live().Add(this);
+    }
+    ~SharedMemoryObject() {
+        if (!shmName_.empty()) {
+            Live().Remove(this);
+            UnlinkIfLastHolder();
+        }
+        // Closing drops both byte locks of this open.
+        ::close(fd_);
+    }
+    SharedMemoryObject(const SharedMemoryObject&) = delete;
+    SharedMemoryObject& operator=(const SharedMemoryObject&) = delete;
+
+    int Fd() const { return fd_; }
+    std::uint64_t Size() const { return size_; }
+
+    // Unlinks the name when no other open holds the object. The object stays
+    // open and held by us either way (the exit clean-up keeps using it).
+    void UnlinkIfLastHolder() {
+        // Without the creation lock a new holder could be arriving at this very
+        // moment; we would unlink the object it just joined.
+        if (SetByteLock(fd_, F_WRLCK, kCreationLockByte, true) != 0) return;
+        if (SetByteLock(fd_, F_WRLCK, kHolderLockByte, false) == 0) {
+            struct stat status {};
+            // Nobody but us could have unlinked the name while we held byte 1;
+            // nlink 0 means we did so already (at exit, then at destruction).
+            if (::fstat(fd_, &status) == 0 && status.st_nlink > 0) {
+                ::shm_unlink(shmName_.c_str());
+            }
+            SetByteLock(fd_, F_RDLCK, kHolderLockByte, false);
+        }
+        SetByteLock(fd_, F_UNLCK, kCreationLockByte, false);
+    }
+
+private:
+    int fd_;
+    std::string shmName_;  // empty for an unnamed (memfd) object
+    std::uint64_t size_;
+};
+
+// A process that exits still holding objects (without closing its handles,
+// as Windows allows) would otherwise leave their names in /dev/shm until the
+// next creator or opener notices that nobody holds them. This runs after the
+// module's own detach, since libraries that depend on this one are finalised
+// first; the handles and views stay usable.
+__attribute__((destructor)) void ReleaseNamesAtExit() {
+    Live().ForEach([](SharedMemoryObject& object) { object.UnlinkIfLastHolder(); });
+}
+
+class FileMapping final : public KernelObject {
+public:
+    FileMapping(std::shared_ptr<SharedMemoryObject> object, DWORD access)
+        : object_(std::move(object)), access_(access) {}
+
+    const std::shared_ptr<SharedMemoryObject>& Object() const { return object_; }
+    bool Allows(DWORD desiredAccess) const { return (access_ & desiredAccess) == desiredAccess; }
+
+private:
+    std::shared_ptr<SharedMemoryObject> object_;
+    DWORD access_;  // FILE_MAP_* rights the handle grants
+};
+
+// A view keeps its object's open alive: on Windows a view outlives the
+// handle it was made from.
+struct View {
+    std::shared_ptr<SharedMemoryObject> object;
+    std::size_t length;
+};
+
+class ViewTable {
+public:
+    void Add(void* base, View view) {
+        std::lock_guard lock(mutex_);
+        views_.emplace(reinterpret_cast<std::uintptr_t>(base), std::move(view));
+    }
+    bool Remove(const void* base, View* removed) {
+        std::lock_guard lock(mutex_);
+        const auto found = views_.find(reinterpret_cast<std::uintptr_t>(base));
+        if (found == views_.end()) return false;
+        *removed = std::move(found->second);
+        views_.erase(found);
+        return true;
+    }
+
+private:
+    std::mutex mutex_;  // guards views_
+    std::map<std::uintptr_t, View> views_;
+};
+
+// Leaked on purpose: the module's detach unmaps views during process exit.
+ViewTable& Views() {
+    static ViewTable* const table = new ViewTable;
+    return *table;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        const char a = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a')
+                                                        : text[i];
+        if (a != prefix[i]) return false;
+    }
+    return true;
+}
+
+// "Global\NAME", "Local\NAME" or "NAME" -> "/NAME" or "/NS.NAME". There is one
+// namespace on Linux; QVSNMP_NAMESPACE keeps independent runs (tests, several
+// instances) apart and is read at every call so that it can change.
+bool SharedMemoryName(std::string_view name, std::string* shmName) {
+    if (StartsWithNoCase(name, "global\\")) {
+        name.remove_prefix(7);
+    } else if (StartsWithNoCase(name, "local\\")) {
+        name.remove_prefix(6);
+    }
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of("/\\") != std::string_view::npos) {
+        return false;
+    }
+    shmName->assign("/");
+    const char* space = std::getenv("QVSNMP_NAMESPACE");
+    if (space != nullptr && *space != '\0') {
+        shmName->append(space).append(".");
+    }
+    shmName->append(name);
+    return true;
+}
+
+class DescriptorGuard {
+public:
+    explicit DescriptorGuard(int fd) : fd_(fd) {}
+    ~DescriptorGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    DescriptorGuard(const DescriptorGuard&) = delete;
+    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
+    int Release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Joins the named object if someone holds it, otherwise (create) starts it
+// afresh or (open) reports it absent. Sets the last error on failure.
+std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, bool create,
+                                                 std::uint64_t size, mode_t mode,
+                                                 bool* created) {
+    for (;;) {
+        const int fd = ::shm_open(shmName.c_str(), O_RDWR | (create ? O_CREAT : 0), mode);
+        if (fd < 0) {
+            SetLastErrorFromErrno();
+            return nullptr;
+        }
+        DescriptorGuard guard(fd);
+        if (const int error = SetByteLock(fd, F_WRLCK, kCreationLockByte, true)) {
+            SetLastError(Win32ErrorFromErrno(error));
+            return nullptr;
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0) {
+            SetLastErrorFromErrno();
+            return nullptr;
+        }
+        if (status.st_nlink == 0) {
+            // Its last holder unlinked it while we waited for the creation
+            // lock; the name may already lead to a newer object.
+            continue;
+        }
+        const int exclusive = SetByteLock(fd, F_WRLCK, kHolderLockByte, false);
+        if (exclusive != 0 && !HeldByAnotherOpen(exclusive)) {
+            SetLastError(Win32ErrorFromErrno(exclusive));
+            return nullptr;
+        }
+        if (exclusive != 0) {
+            // Held elsewhere: join it. Nobody holds byte 1 exclusively outside
+            // the creation lock, which we have, so the shared lock is granted.
+            if (const int error = SetByteLock(fd, F_RDLCK, kHolderLockByte, false)) {
+                SetLastError(Win32ErrorFromErrno(error));
+                return nullptr;
+            }
+            SetByteLock(fd, F_UNLCK, kCreationLockByte, false);
+            try {
+                auto object = std::make_shared<SharedMemoryObject>(
+                    fd, shmName, static_cast<std::uint64_t>(status.st_size));
+                guard.Release();
+                *created = false;
+                return object;
+            } catch (const std::bad_alloc&) {
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return nullptr;
+            }
+        }
+        // Nobody holds it: what is in /dev/shm was left by holders that are gone
+        // (killed, say) and does not exist in the Windows sense.
+        if (!create) {
+            ::shm_unlink(shmName.c_str());
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return nullptr;
+        }
+        if (::fchmod(fd, mode) != 0) {
+            if (errno != EPERM) {
+                SetLastErrorFromErrno();
+                return nullptr;
+            }
+            // A leftover of another user: replace it by one of our own.
+            ::shm_unlink(shmName.c_str());
+            continue;
+        }
+        if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+            SetLastErrorFromErrno();
+            ::shm_unlink(shmName.c_str());
+            return nullptr;
+        }
+        if (const int error = SetByteLock(fd, F_RDLCK, kHolderLockByte, false)) {
+            SetLastError(Win32ErrorFromErrno(error));
+            ::shm_unlink(shmName.c_str());
+            return nullptr;
+        }
+        SetByteLock(fd, F_UNLCK, kCreationLockByte, false);
+        try {
+            auto object = std::make_shared<SharedMemoryObject>(fd, shmName, size);
+            guard.Release();
+            *created = true;
+            return object;
+        } catch (const std::bad_alloc&) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+    }
+}
+
+std::shared_ptr<SharedMemoryObject> CreateUnnamed(std::uint64_t size) {
+    const int fd = ::memfd_create("qvsnmp-mapping", MFD_CLOEXEC);
+    if (fd < 0) {
+        SetLastErrorFromErrno();
+        return nullptr;
+    }
+    DescriptorGuard guard(fd);
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        SetLastErrorFromErrno();
+        return nullptr;
+    }
+    try {
+        auto object = std::make_shared<SharedMemoryObject>(fd, std::string(), size);
+        guard.Release();
+        return object;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+}
+
+HANDLE CreateMapping(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
+                     DWORD maximumSizeHigh, DWORD maximumSizeLow, const char* name) {
+    if (file != INVALID_HANDLE_VALUE) {
+        // Mappings of real files are not something the module needs.
+        if (LookupHandle(file)) SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    DWORD access = 0;
+    if (protect == PAGE_READWRITE) {
+        access = FILE_MAP_READ | FILE_MAP_WRITE | FILE_MAP_COPY;
+    } else if (protect == PAGE_READONLY) {
+        access = FILE_MAP_READ | FILE_MAP_COPY;
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(maximumSizeHigh) << 32) | maximumSizeLow;
+    if (size == 0 || size > static_cast<std::uint64_t>(INT64_MAX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::shared_ptr<SharedMemoryObject> object;
+    bool created = true;
+    if (name == nullptr) {
+        object = CreateUnnamed(size);
+    } else {
+        std::string shmName;
+        if (!SharedMemoryName(name, &shmName)) {
+            SetLastError(ERROR_INVALID_NAME);
+            return nullptr;
+        }
+        // A NULL DACL grants everyone everything, so its object is readable and
+        // writable by all users; without one, Windows gives access to the
+        // creator (and administrators), which on Linux is the owner alone.
+        const mode_t mode = GrantsEveryone(attributes) ? 0666 : 0600;
+        object = AcquireNamed(shmName, true, size, mode, &created);
+    }
+    if (!object) return nullptr;
+    std::shared_ptr<FileMapping> mapping;
+    try {
+        mapping = std::make_shared<FileMapping>(std::move(object), access);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HANDLE handle = RegisterHandle(std::move(mapping));
+    if (handle == nullptr) return nullptr;
+    // ERROR_ALREADY_EXISTS is information for the caller, not a failure.
+    SetLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
+    return handle;
+}
+
+HANDLE OpenMapping(DWORD desiredAccess, const char* name) {
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string shmName;
+    if (!SharedMemoryName(name, &shmName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    DWORD access = desiredAccess & (FILE_MAP_READ | FILE_MAP_WRITE | FILE_MAP_COPY);
+    // Write access to a section includes reading it.
+    if ((access & FILE_MAP_WRITE) != 0) access |= FILE_MAP_READ;
+    bool created = false;
+    auto object = AcquireNamed(shmName, false, 0, 0, &created);
+    if (!object) return nullptr;
+    std::shared_ptr<FileMapping> mapping;
+    try {
+        mapping = std::make_shared<FileMapping>(std::move(object), access);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HANDLE handle = RegisterHandle(std::move(mapping));
+    if (handle != nullptr) SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+}  // namespace
+}  // namespace qv::posix
+
+using qv::posix::FileMapping;
+using qv::posix::View;
+
+extern "C" QV_PLATFORM_API HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes,
+                                                     DWORD protect, DWORD maximumSizeHigh,
+                                                     DWORD maximumSizeLow, LPCSTR name) {
+    return qv::posix::CreateMapping(file, attributes, protect, maximumSizeHigh, maximumSizeLow,
+                                    name);
+}
+
+extern "C" QV_PLATFORM_API HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes,
+                                                     DWORD protect, DWORD maximumSizeHigh,
+                                                     DWORD maximumSizeLow, LPCWSTR name) {
+    if (name == nullptr) {
+        return qv::posix::CreateMapping(file, attributes, protect, maximumSizeHigh,
+                                        maximumSizeLow, nullptr);
+    }
+    const std::string narrow = qv::posix::Utf8FromWide(name);
+    return qv::posix::CreateMapping(file, attributes, protect, maximumSizeHigh, maximumSizeLow,
+                                    narrow.c_str());
+}
+
+extern "C" QV_PLATFORM_API HANDLE OpenFileMappingA(DWORD desiredAccess, BOOL /*inheritHandle*/,
+                                                   LPCSTR name) {
+    return qv::posix::OpenMapping(desiredAccess, name);
+}
+
+extern "C" QV_PLATFORM_API HANDLE OpenFileMappingW(DWORD desiredAccess, BOOL /*inheritHandle*/,
+                                                   LPCWSTR name) {
+    if (name == nullptr) return qv::posix::OpenMapping(desiredAccess, nullptr);
+    const std::string narrow = qv::posix::Utf8FromWide(name);
+    return qv::posix::OpenMapping(desiredAccess, narrow.c_str());
+}
+
+extern "C" QV_PLATFORM_API LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess,
+                                                DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes) {
+    const auto section = qv::posix::LookupHandleAs<FileMapping>(mapping);
+    if (!section) return nullptr;
+
+    int protection = 0;
+    int flags = MAP_SHARED;
+    DWORD needed = 0;
+    if ((desiredAccess & FILE_MAP_WRITE) != 0) {
+        protection = PROT_READ | PROT_WRITE;
+        needed = FILE_MAP_WRITE;
+    } else if ((desiredAccess & FILE_MAP_READ) != 0) {
+        protection = PROT_READ;
+        needed = FILE_MAP_READ;
+    } else if ((desiredAccess & FILE_MAP_COPY) != 0) {
+        protection = PROT_READ | PROT_WRITE;
+        flags = MAP_PRIVATE;
+        needed = FILE_MAP_COPY;
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!section->Allows(needed)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+
+    const std::uint64_t offset = (static_cast<std::uint64_t>(offsetHigh) << 32) | offsetLow;
+    if (offset % qv::posix::kAllocationGranularity != 0) {
+        SetLastError(ERROR_MAPPED_ALIGNMENT);
+        return nullptr;
+    }
+    const std::uint64_t size = section->Object()->Size();
+    if (offset >= size || bytes > size - offset) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    const std::size_t length = bytes != 0 ? bytes : static_cast<std::size_t>(size - offset);
+
+    void* base = ::mmap(nullptr, length, protection, flags, section->Object()->Fd(),
+                        static_cast<off_t>(offset));
+    if (base == MAP_FAILED) {
+        qv::posix::SetLastErrorFromErrno();
+        return nullptr;
+    }
+    try {
+        qv::posix::Views().Add(base, View{section->Object(), length});
+    } catch (const std::bad_alloc&) {
+        ::munmap(base, length);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return base;
+}
+
+extern "C" QV_PLATFORM_API BOOL UnmapViewOfFile(LPCVOID base) {
+    View view;
+    if (!qv::posix::Views().Remove(base, &view)) {
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return FALSE;
+    }
+    ::munmap(const_cast<void*>(base), view.length);
+    // view.object goes out of scope here; if it was the last user of the open,
+    // the object may die now, outside the table lock.
+    return TRUE;
+}

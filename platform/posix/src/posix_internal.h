@@ -1,0 +1,61 @@
+// Pieces the POSIX backend's service areas share with each other.
+//
+// Only declarations used by more than one source file of this backend live
+// here: the errno translation, the handle table and its object base, the
+// UTF-8 conversions and the path translation. Nothing here is exported.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "qv_platform_export.h"
+#include "qv_windows.h"
+
+namespace qv::posix {
+
+// ---- errors (errors.cpp) -------------------------------------------------------
+// The one translation from errno to the Win32 code the logic expects.
+DWORD Win32ErrorFromErrno(int error);
+// Sets the thread's last error from errno (read once, at the call).
+void SetLastErrorFromErrno();
+
+// ---- handles (handles.cpp) -----------------------------------------------------
+// Everything a HANDLE can name. Destruction happens when the last handle and
+// the last internal user (a running thread, a view) have let go.
+class KernelObject {
+public:
+    virtual ~KernelObject();
+    // WaitForSingleObject on this object; objects that are never signalled
+    // (mappings, files) fail the wait as Windows does for such handles.
+    virtual DWORD Wait(DWORD milliseconds);
+};
+
+// Enters the object into the process-wide table; nullptr when out of memory.
+HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
+// The object a handle names, or nullptr (last error ERROR_INVALID_HANDLE).
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+
+template <typename T>
+std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
+    auto object = std::dynamic_pointer_cast<T>(LookupHandle(handle));
+    if (!object) SetLastError(ERROR_INVALID_HANDLE);
+    return object;
+}
+
+// ---- security (security.cpp) ---------------------------------------------------
+// True when the attributes carry a descriptor with a present NULL DACL, the
+// Windows way of granting every user full access.
+bool GrantsEveryone(const SECURITY_ATTRIBUTES* attributes);
+
+// ---- strings (strings.cpp) -----------------------------------------------------
+// UTF-8 <-> UTF-32 with U+FFFD for what cannot be converted.
+std::string Utf8FromWide(std::wstring_view wide);
+std::wstring WideFromUtf8(std::string_view text);
+
+// ---- files (files.cpp) -----------------------------------------------------------
+// The Linux path for a Windows path; empty when the path names a drive or a
+// location this system does not have.
+std::string TranslatePath(std::string_view windowsPath);
+
+}  // namespace qv::posix
