@@ -31,14 +31,4 @@ TEST(CStringTest, ConcatenationKeepsEmbeddedLineEnds) {
     EXPECT_TRUE(L"a" + CString(L"b") == CString(L"ab"));
 }
 
-TEST(CStringTest, CopiesAreIndependent) {
-    CString original(L"first");
-    CString copy = original;
-    original += L" changed";
-    EXPECT_TRUE(copy == L"first");
-    copy = "second";
-    EXPECT_TRUE(original == L"first changed");
-    EXPECT_FALSE(copy == original);
-}
-
 }  // namespace

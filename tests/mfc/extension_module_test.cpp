@@ -90,16 +90,4 @@ TEST_F(ExtensionModuleTest, TermWithAllDeletesEveryEntry) {
     EXPECT_EQ(AfxGetFirstDynLinkLibrary(), nullptr);
 }
 
-TEST_F(ExtensionModuleTest, TermOfAnUninitialisedModuleDeletesNothing) {
-    AFX_EXTENSION_MODULE state{};
-    ASSERT_TRUE(AfxInitExtensionModule(state, FakeModule(0)));
-    new CountedLibrary(state, FALSE);
-    AFX_EXTENSION_MODULE never{};
-    AfxTermExtensionModule(never, TRUE);
-    EXPECT_EQ(g_deletedLibraries, 0);
-    EXPECT_EQ(ListedModules(), (std::vector<HMODULE>{FakeModule(0)}));
-    AfxTermExtensionModule(state);
-    EXPECT_EQ(g_deletedLibraries, 1);
-}
-
 }  // namespace
