@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "platform_test_util.h"
 #include "qv_windows.h"
@@ -264,6 +266,31 @@ TEST_F(FileMappingTest, UnnamedMappingsArePrivateAndLeaveNoName) {
     ASSERT_NE(viewB.Get(), nullptr);
     viewA.Get()[0] = 1;
     EXPECT_EQ(viewB.Get()[0], 0);
+}
+
+TEST_F(FileMappingTest, ChurningHoldersAlwaysHoldTheObjectTheNameLeadsTo) {
+    // Opens of one name in two threads act as two processes would (each open
+    // carries its own locks). While one releases (and may unlink) the other
+    // creates; an object that lost its name must never be handed out.
+    std::atomic<int> strays{0};
+    const auto churn = [&](unsigned char tag) {
+        for (int i = 0; i < 1500; ++i) {
+            ScopedHandle mapping(Create("Global\\QVC", 65536));
+            ScopedView mine(MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 0));
+            ScopedHandle byName(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, "Global\\QVC"));
+            ScopedView found(MapViewOfFile(byName.Get(), FILE_MAP_WRITE, 0, 0, 0));
+            if (mine.Get() == nullptr || found.Get() == nullptr) {
+                ++strays;
+                continue;
+            }
+            mine.Get()[tag] = static_cast<unsigned char>(i);
+            if (found.Get()[tag] != static_cast<unsigned char>(i)) ++strays;
+        }
+    };
+    std::thread other(churn, 1);
+    churn(2);
+    other.join();
+    EXPECT_EQ(strays.load(), 0);
 }
 
 // ---- security descriptors ------------------------------------------------------------

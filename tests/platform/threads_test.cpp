@@ -125,10 +125,14 @@ TEST_F(ThreadTest, InvalidThreadHandlesAreRefused) {
 
 class ThreadMessageQueueTest : public ::testing::Test {
 protected:
-    // Gives the calling (test) thread its queue.
-    void SetUp() override {
+    // Gives the calling (test) thread its queue, empty: the test thread keeps
+    // its queue from one test to the next when they share a process.
+    void SetUp() override { Drain(); }
+    void TearDown() override { Drain(); }
+    static void Drain() {
         MSG ignored;
-        PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE);
+        while (PeekMessageW(&ignored, nullptr, 0, 0, PM_REMOVE)) {
+        }
     }
     IsolatedEnvironment environment_;
 };
