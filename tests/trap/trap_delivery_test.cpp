@@ -1,0 +1,348 @@
+// SnmpExtensionTrap: the walk from the trap read index to the worker's read
+// index, the bindings it makes, and what it logs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "agent/agent_state.h"
+#include "agent/extension_agent.h"
+#include "log/log_file_reader.h"
+#include "log/snmp_log.h"
+#include "shm/layout.h"
+#include "shm/snmp_shared_memory.h"
+#include "support/test_environment.h"
+#include "trap/trap_delivery.h"
+
+namespace {
+
+using Ids = std::vector<UINT>;
+
+struct TrapRecord {
+    std::uint16_t pen = 39917;
+    std::vector<std::uint8_t> suffix = {3, 1, 1};  // AppId, AppInst, trap mark, ...
+    std::uint8_t kind = 2;
+    std::uint8_t type = ASN_INTEGER;
+    std::int32_t number = 0;
+    std::string text;
+};
+
+std::vector<UINT> IdsOf(const AsnObjectIdentifier& oid) {
+    return oid.ids == nullptr ? Ids{} : Ids(oid.ids, oid.ids + oid.idLength);
+}
+
+class TrapDeliveryTest : public ::testing::Test {
+protected:
+    TrapDeliveryTest() : base_(qv::shm::kRegionSize, 0) {
+        // The module attach does this in the agent; these tests run without it.
+        if (!qv::agent::g_trapLockInitialised) {
+            ::InitializeCriticalSection(&g_TrapCriticalSection);
+            qv::agent::g_trapLockInitialised = true;
+        }
+        SetIndices(1, 1);
+        SnmpSharedMemory::SetSharedMemoryBasePointer(Base());
+    }
+    ~TrapDeliveryTest() override {
+        SnmpUtilVarBindListFree(&bindings_);
+        SnmpSharedMemory::SetSharedMemoryBasePointer(nullptr);
+    }
+
+    QVSNMP_COMBufferHeaderLine* Base() { return reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(base_.data()); }
+    void SetIndices(std::uint16_t trapRead, std::uint16_t read) {
+        Base()->trapReadIndex = trapRead;
+        Base()->readIndex = read;
+        Base()->writeIndex = read;
+    }
+    std::uint8_t* Slot(int index) { return base_.data() + index * qv::shm::kSlotSize; }
+
+    void Put(int slot, const TrapRecord& record) {
+        std::uint8_t* p = Slot(slot);
+        std::memset(p, 0, qv::shm::kSlotSize);
+        p[2] = static_cast<std::uint8_t>(record.pen & 0xFF);
+        p[3] = static_cast<std::uint8_t>(record.pen >> 8);
+        std::memcpy(p + 4, record.suffix.data(), record.suffix.size());
+        p[34] = record.kind;
+        p[38] = record.type;
+        if (record.type == ASN_INTEGER) std::memcpy(p + 40, &record.number, 4);
+        if (record.type == ASN_OCTETSTRING) std::memcpy(p + 40, record.text.data(), record.text.size());
+    }
+
+    BOOL Walk() {
+        SnmpUtilVarBindListFree(&bindings_);
+        return SnmpExtensionTrap(&enterprise_, &generic_, &specific_, &timeStamp_, &bindings_);
+    }
+
+    qv::test::IsolatedEnvironment environment_;
+    std::vector<std::uint8_t> base_;
+    AsnObjectIdentifier enterprise_{99, nullptr};
+    AsnInteger32 generic_ = -7;
+    AsnInteger32 specific_ = -7;
+    AsnTimeticks timeStamp_ = 12345;
+    SnmpVarBindList bindings_{nullptr, 0};
+    // The trap counter is process-wide; cases compare against its value at their start.
+    const std::int32_t counter_ = qv::trap::TrapCounter();
+};
+
+TEST_F(TrapDeliveryTest, NothingPendingReturnsFalseAndTouchesNothing) {
+    SetIndices(17, 17);
+    Put(17, TrapRecord{});
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(enterprise_.idLength, 99u);
+    EXPECT_EQ(generic_, -7);
+    EXPECT_EQ(specific_, -7);
+    EXPECT_EQ(timeStamp_, 12345u);
+    EXPECT_EQ(bindings_.list, nullptr);
+    EXPECT_EQ(Base()->trapReadIndex, 17);
+}
+
+TEST_F(TrapDeliveryTest, LappedReaderDropsTheBacklogAndTouchesNothing) {
+    for (auto [trapRead, read] : {std::pair<std::uint16_t, std::uint16_t>{9, 8}, {1, 1023}}) {
+        SetIndices(trapRead, read);
+        for (int slot = 1; slot <= 1023; ++slot) Put(slot, TrapRecord{});
+        EXPECT_FALSE(Walk());
+        EXPECT_EQ(Base()->trapReadIndex, read);
+        EXPECT_EQ(enterprise_.idLength, 99u);
+        EXPECT_EQ(generic_, -7);
+        EXPECT_EQ(bindings_.list, nullptr);
+    }
+    EXPECT_EQ(qv::trap::TrapCounter(), counter_) << "no walk happened";
+}
+
+TEST_F(TrapDeliveryTest, ThreeRecordsOfThreePensMakeOneTrapUnderTheThirdsEnterprise) {
+    SetIndices(5, 8);
+    Put(5, TrapRecord{4127, {2, 1, 1}, 2, ASN_INTEGER, -3, {}});
+    Put(6, TrapRecord{5113, {3, 1, 1, 5}, 2, ASN_OCTETSTRING, 0, "hello"});
+    Put(7, TrapRecord{39917, {4, 2, 1, 127, 200}, 2, ASN_INTEGER, 70000, {}});
+    Put(8, TrapRecord{4127, {9, 9, 1}, 2, ASN_INTEGER, 1, {}});  // at the read index: not yet
+    qv::agent::g_agentStartTick = ::GetTickCount() - 12340;
+
+    ASSERT_TRUE(Walk());
+    ASSERT_EQ(bindings_.len, 3u);
+    EXPECT_EQ(IdsOf(bindings_.list[0].name), (Ids{1, 3, 6, 1, 4, 1, 4127, 2, 1, 1}));
+    EXPECT_EQ(bindings_.list[0].value.asnType, ASN_INTEGER);
+    EXPECT_EQ(bindings_.list[0].value.asnValue.number, -3);
+    EXPECT_EQ(IdsOf(bindings_.list[1].name), (Ids{1, 3, 6, 1, 4, 1, 5113, 3, 1, 1, 5}));
+    EXPECT_EQ(bindings_.list[1].value.asnType, ASN_OCTETSTRING);
+    EXPECT_EQ(bindings_.list[1].value.asnValue.string.dynamic, TRUE);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bindings_.list[1].value.asnValue.string.stream),
+                          bindings_.list[1].value.asnValue.string.length),
+              "hello");
+    EXPECT_EQ(IdsOf(bindings_.list[2].name), (Ids{1, 3, 6, 1, 4, 1, 39917, 4, 2, 1, 127, 4294967240u}));
+    EXPECT_EQ(bindings_.list[2].value.asnValue.number, 70000);
+
+    EXPECT_EQ(IdsOf(enterprise_), (Ids{1, 3, 6, 1, 4, 1, 39917}));
+    EXPECT_NE(enterprise_.ids, bindings_.list[2].name.ids) << "the enterprise is module storage, not a copy";
+    EXPECT_EQ(generic_, 6);
+    EXPECT_EQ(specific_, 1);
+    // Hundredths of a second since the start tick.
+    EXPECT_GE(timeStamp_, 1234u);
+    EXPECT_LT(timeStamp_, 1234u + 200u);
+    EXPECT_EQ(Base()->trapReadIndex, 8);
+    EXPECT_EQ(qv::trap::TrapCounter(), counter_ + 4) << "three records and the walk";
+
+    // The enterprise OID stays valid and unchanged for the next call.
+    SnmpUtilVarBindListFree(&bindings_);
+    EXPECT_EQ(IdsOf(enterprise_), (Ids{1, 3, 6, 1, 4, 1, 39917}));
+}
+
+TEST_F(TrapDeliveryTest, WalkWrapsFromSlot1023ToSlot1) {
+    SetIndices(1022, 2);
+    Put(1022, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1022, {}});
+    Put(1023, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1023, {}});
+    Put(1, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1, {}});
+    Put(2, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 2, {}});
+    ASSERT_TRUE(Walk());
+    ASSERT_EQ(bindings_.len, 3u);
+    EXPECT_EQ(bindings_.list[0].value.asnValue.number, 1022);
+    EXPECT_EQ(bindings_.list[1].value.asnValue.number, 1023);
+    EXPECT_EQ(bindings_.list[2].value.asnValue.number, 1);
+    EXPECT_EQ(Base()->trapReadIndex, 2);
+}
+
+TEST_F(TrapDeliveryTest, RecordsThatAreNotTrapsArePassedOver) {
+    SetIndices(1, 5);
+    Put(1, TrapRecord{39917, {3, 1, 0}, 2, ASN_INTEGER, 1, {}});  // trap mark 0
+    Put(2, TrapRecord{39917, {3, 1, 1}, 1, ASN_INTEGER, 2, {}});  // connection request
+    Put(3, TrapRecord{39917, {3, 1, 1}, 7, ASN_INTEGER, 3, {}});  // another kind
+    Put(4, TrapRecord{39917, {3, 1, 2}, 2, ASN_INTEGER, 4, {}});  // trap mark 2
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(bindings_.len, 0u);
+    EXPECT_EQ(bindings_.list, nullptr) << "the unused array is released";
+    EXPECT_EQ(Base()->trapReadIndex, 5);
+    EXPECT_EQ(enterprise_.idLength, 99u);
+    EXPECT_EQ(qv::trap::TrapCounter(), counter_ + 1) << "the walk counts all the same";
+
+    Put(5, TrapRecord{39917, {3, 1, 0}, 2, ASN_INTEGER, 1, {}});
+    Put(6, TrapRecord{39917, {3, 1, 1}, 2, ASN_INTEGER, 6, {}});
+    SetIndices(5, 7);
+    ASSERT_TRUE(Walk());
+    ASSERT_EQ(bindings_.len, 1u);
+    EXPECT_EQ(bindings_.list[0].value.asnValue.number, 6);
+}
+
+TEST_F(TrapDeliveryTest, AnonymousRecordIsStillDeliveredUnderTheBareEnterprise) {
+    SetIndices(1, 3);
+    // AppId 0 ends the suffix at once; PENs outside the table use 44821.
+    Put(1, TrapRecord{39917, {0, 1, 1}, 2, ASN_INTEGER, 5, {}});
+    Put(2, TrapRecord{1234, {1, 1, 1}, 2, ASN_INTEGER, 6, {}});
+    ASSERT_TRUE(Walk());
+    ASSERT_EQ(bindings_.len, 2u);
+    EXPECT_EQ(IdsOf(bindings_.list[0].name), (Ids{1, 3, 6, 1, 4, 1, 39917}));
+    EXPECT_EQ(IdsOf(bindings_.list[1].name), (Ids{1, 3, 6, 1, 4, 1, 44821, 1, 1, 1}));
+    EXPECT_EQ(IdsOf(enterprise_), (Ids{1, 3, 6, 1, 4, 1, 44821}));
+}
+
+TEST_F(TrapDeliveryTest, TextValuesOfAnyLengthStayInsideTheSlot) {
+    SetIndices(1, 4);
+    Put(1, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, ""});
+    Put(2, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, std::string(983, 'a')});
+    Put(3, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, {}});
+    std::memset(Slot(3) + 40, 'z', qv::shm::kSlotSize - 40);  // no zero byte at all
+    ASSERT_TRUE(Walk());
+    ASSERT_EQ(bindings_.len, 3u);
+    EXPECT_EQ(bindings_.list[0].value.asnType, ASN_OCTETSTRING);
+    EXPECT_EQ(bindings_.list[0].value.asnValue.string.length, 0u);
+    EXPECT_EQ(bindings_.list[1].value.asnValue.string.length, 983u);
+    EXPECT_EQ(bindings_.list[2].value.asnValue.string.length, 984u) << "cut at the end of the slot";
+}
+
+TEST_F(TrapDeliveryTest, SuffixIsReadUpTo64BytesAndOtherValueTypesGiveEmptyBindings) {
+    SetIndices(1, 3);
+    TrapRecord longSuffix{4127, std::vector<std::uint8_t>(30, 7), 2, ASN_INTEGER, 1, {}};
+    longSuffix.suffix[2] = 1;  // the trap mark
+    Put(1, longSuffix);
+    // No zero byte anywhere in offsets 4..67: 64 bytes are taken, the record
+    // kind (2) and the value type (2) among them.
+    std::memset(Slot(1) + 35, 9, 3);
+    std::memset(Slot(1) + 39, 9, 29);
+    Put(2, TrapRecord{5113, {1, 1, 1}, 2, ASN_COUNTER32, 0, {}});
+    ASSERT_TRUE(Walk());
+    ASSERT_EQ(bindings_.len, 2u);
+    const Ids name = IdsOf(bindings_.list[0].name);
+    ASSERT_EQ(name.size(), 7u + 64u);
+    EXPECT_EQ(name[7 + 30], 2u) << "offset 34, the record kind";
+    EXPECT_EQ(name[7 + 34], 2u) << "offset 38, the value type";
+    EXPECT_EQ(name.back(), 9u);
+    EXPECT_EQ(bindings_.list[1].name.idLength, 0u);
+    EXPECT_EQ(bindings_.list[1].value.asnType, 0);
+    EXPECT_EQ(IdsOf(enterprise_), (Ids{1, 3, 6, 1, 4, 1, 5113})) << "the empty binding still counts as the last record";
+}
+
+TEST_F(TrapDeliveryTest, BrokenIndicesNeverLeadOutsideTheRegion) {
+    Put(1, TrapRecord{});
+    SetIndices(1, 0);
+    EXPECT_FALSE(Walk());
+    SetIndices(1, 5000);
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(Base()->trapReadIndex, 1);
+    SetIndices(0, 3);
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(Base()->trapReadIndex, 3);
+    SetIndices(2000, 3);
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(Base()->trapReadIndex, 3);
+    EXPECT_EQ(bindings_.list, nullptr);
+}
+
+TEST_F(TrapDeliveryTest, WalkWaitsForTheTrapLock) {
+    SetIndices(1, 2);
+    Put(1, TrapRecord{});
+    ::EnterCriticalSection(&g_TrapCriticalSection);
+    auto walk = std::async(std::launch::async, [&] { return Walk(); });
+    EXPECT_EQ(walk.wait_for(std::chrono::milliseconds(150)), std::future_status::timeout);
+    EXPECT_EQ(Base()->trapReadIndex, 1);
+    ::LeaveCriticalSection(&g_TrapCriticalSection);
+    EXPECT_TRUE(walk.get());
+    EXPECT_EQ(Base()->trapReadIndex, 2);
+}
+
+TEST(TrapTimeStampTest, IsHundredthsOfASecondAcrossTheTickCountWrap) {
+    EXPECT_EQ(qv::trap::TrapTimeStamp(12345, 0), 1234u);
+    EXPECT_EQ(qv::trap::TrapTimeStamp(25, 0xFFFFFFF0u), 4u);  // 41 ms
+    EXPECT_EQ(qv::trap::TrapTimeStamp(7, 7), 0u);
+}
+
+// ---- log lines ----------------------------------------------------------------------
+
+class TrapLogTest : public TrapDeliveryTest {
+protected:
+    TrapLogTest() {
+        environment_.CreateDebugDirectory();
+        started_ = std::time(nullptr);
+        if (!gb_LogCriticalSectionInitialised) {
+            ::InitializeCriticalSection(&g_LogCriticalSection);
+            gb_LogCriticalSectionInitialised = TRUE;
+        }
+        log_ = new CLogThread;
+        log_->m_strFileName = L"C:\\QVTEMP\\QVSNMPDEBUG\\QVSNMP_WindowsSnmp.txt";
+        log_->InitInstance();
+        log_->StartLog();
+        g_pLogThread = log_;
+        gb_EnableLog = true;
+    }
+    ~TrapLogTest() override {
+        gb_EnableLog = false;
+        g_pLogThread = nullptr;
+        log_->ExitInstance();
+        delete log_;
+    }
+
+    // Log records without their time stamps, and with the %lf times replaced by
+    // "t". The log object ends every message with a line feed of its own.
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        for (const std::u16string& record : qv::test::RecordsWithoutTimes(
+                 qv::test::ReadUtf16File(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt"), started_,
+                 std::time(nullptr))) {
+            std::string line(record.begin(), record.end());
+            const std::size_t time = line.find("Time: ");
+            if (time != std::string::npos) {
+                const std::size_t comma = line.find(',', time);
+                line.replace(time + 6, comma - time - 6, "t");
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    std::time_t started_ = 0;
+    CLogThread* log_ = nullptr;
+};
+
+TEST_F(TrapLogTest, SlotsNearTheWrapAreLoggedWithNAndEveryWalkLogsItsEnd) {
+    SetIndices(1022, 2);
+    Put(1022, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, "abc"});
+    Put(1023, TrapRecord{4127, {1, 1, 0}, 2, ASN_INTEGER, 0, {}});  // passed over
+    Put(1, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 7, {}});
+    ASSERT_TRUE(Walk());
+    SnmpUtilVarBindListFree(&bindings_);
+    // Slots 20..1000 are delivered without a line of their own.
+    SetIndices(20, 22);
+    Put(20, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, "quiet"});
+    Put(21, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 7, {}});
+    ASSERT_TRUE(Walk());
+
+    const std::vector<std::string> expected = {
+        "T INFO : QVSNMP File Logging started",
+        "T INFO : Sending Trap. Count " + std::to_string(counter_) + ", Time: t, Read: 2, i_MaxNumberOfTraps:4, TrapRead: 1022, Index:0 \n\n",
+        "T INFO : Sending Trap. l:3, msg:abc\n",
+        "T INFO : Sending Trap. Count " + std::to_string(counter_ + 1) + ", Time: t, Read: 2, i_MaxNumberOfTraps:4, TrapRead: 1, Index:1 \n\n",
+        "T INFO : Leaving Sending Trap. Time: t, Read: 2, TrapRead: 2, Index:2 \n\n",
+        "T INFO : Leaving Sending Trap. Time: t, Read: 22, TrapRead: 22, Index:2 \n\n",
+    };
+    EXPECT_EQ(Lines(), expected);
+    EXPECT_EQ(qv::trap::TrapCounter(), counter_ + 6);
+}
+
+TEST_F(TrapLogTest, LappedReaderLogsNothing) {
+    SetIndices(3, 2);
+    Put(2, TrapRecord{});
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(Lines(), std::vector<std::string>{"T INFO : QVSNMP File Logging started"});
+}
+
+}  // namespace
