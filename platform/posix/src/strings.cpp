@@ -274,7 +274,7 @@ void Pad(BoundedOutput<Char>& out, std::size_t count, Char fill) {
 }
 
 template <typename Char>
-void PutInteger(BoundedOutput<Char>& out, const Conversion& spec, std::uint64_t magnitude,
+void PutInteger(BoundedOutput<Char>& out, const Conversion& conversion, std::uint64_t magnitude,
                 bool negative, unsigned base, bool upper) {
     char digits[24];
     std::size_t count = 0;
@@ -283,44 +283,44 @@ void PutInteger(BoundedOutput<Char>& out, const Conversion& spec, std::uint64_t 
         digits[count++] = alphabet[magnitude % base];
         magnitude /= base;
     }
-    const std::size_t minimumDigits = spec.hasPrecision ? spec.precision : 1;
+    const std::size_t minimumDigits = conversion.hasPrecision ? conversion.precision : 1;
     const std::size_t zeros = minimumDigits > count ? minimumDigits - count : 0;
     std::string prefix;
     if (negative) prefix = "-";
-    if (spec.alternate && base == 16 && count != 0) prefix += upper ? "0X" : "0x";
+    if (conversion.alternate && base == 16 && count != 0) prefix += upper ? "0X" : "0x";
     const std::size_t body = prefix.size() + zeros + count;
-    const std::size_t padding = spec.width > body ? spec.width - body : 0;
-    const bool padWithZeros = spec.zeroPad && !spec.leftAlign && !spec.hasPrecision;
-    if (!spec.leftAlign && !padWithZeros) Pad(out, padding, Char(' '));
+    const std::size_t padding = conversion.width > body ? conversion.width - body : 0;
+    const bool padWithZeros = conversion.zeroPad && !conversion.leftAlign && !conversion.hasPrecision;
+    if (!conversion.leftAlign && !padWithZeros) Pad(out, padding, Char(' '));
     for (const char c : prefix) out.Put(Char(c));
     if (padWithZeros) Pad(out, padding, Char('0'));
     Pad(out, zeros, Char('0'));
     while (count > 0) out.Put(Char(digits[--count]));
-    if (spec.leftAlign) Pad(out, padding, Char(' '));
+    if (conversion.leftAlign) Pad(out, padding, Char(' '));
 }
 
 template <typename Char>
-void PutText(BoundedOutput<Char>& out, const Conversion& spec, const std::wstring& text) {
+void PutText(BoundedOutput<Char>& out, const Conversion& conversion, const std::wstring& text) {
     std::size_t length = text.size();
-    if (spec.hasPrecision && spec.precision < length) length = spec.precision;
-    const std::size_t padding = spec.width > length ? spec.width - length : 0;
-    if (!spec.leftAlign) Pad(out, padding, Char(' '));
+    if (conversion.hasPrecision && conversion.precision < length) length = conversion.precision;
+    const std::size_t padding = conversion.width > length ? conversion.width - length : 0;
+    if (!conversion.leftAlign) Pad(out, padding, Char(' '));
     for (std::size_t i = 0; i < length; ++i) out.PutWide(text[i]);
-    if (spec.leftAlign) Pad(out, padding, Char(' '));
+    if (conversion.leftAlign) Pad(out, padding, Char(' '));
 }
 
 template <typename Char>
-void PutNarrowText(BoundedOutput<Char>& out, const Conversion& spec, const char* text) {
+void PutNarrowText(BoundedOutput<Char>& out, const Conversion& conversion, const char* text) {
     if constexpr (sizeof(Char) == 1) {
         // Narrow into narrow: bytes as they are, counted as characters.
         std::size_t length = std::strlen(text);
-        if (spec.hasPrecision && spec.precision < length) length = spec.precision;
-        const std::size_t padding = spec.width > length ? spec.width - length : 0;
-        if (!spec.leftAlign) Pad(out, padding, ' ');
+        if (conversion.hasPrecision && conversion.precision < length) length = conversion.precision;
+        const std::size_t padding = conversion.width > length ? conversion.width - length : 0;
+        if (!conversion.leftAlign) Pad(out, padding, ' ');
         for (std::size_t i = 0; i < length; ++i) out.Put(text[i]);
-        if (spec.leftAlign) Pad(out, padding, ' ');
+        if (conversion.leftAlign) Pad(out, padding, ' ');
     } else {
-        PutText(out, spec, qv::posix::WideFromUtf8(text));
+        PutText(out, conversion, qv::posix::WideFromUtf8(text));
     }
 }
 
@@ -336,47 +336,47 @@ int Format(Char* buffer, const Char* format, Arguments& arguments) {
             continue;
         }
         ++p;
-        Conversion spec;
+        Conversion conversion;
         for (;; ++p) {
             if (*p == Char('-')) {
-                spec.leftAlign = true;
+                conversion.leftAlign = true;
             } else if (*p == Char('#')) {
-                spec.alternate = true;
+                conversion.alternate = true;
             } else if (*p == Char('0')) {
-                spec.zeroPad = true;
+                conversion.zeroPad = true;
             } else {
                 break;
             }
         }
         while (*p >= Char('0') && *p <= Char('9')) {
-            spec.width = spec.width * 10 + static_cast<std::size_t>(*p++ - Char('0'));
+            conversion.width = conversion.width * 10 + static_cast<std::size_t>(*p++ - Char('0'));
         }
         if (*p == Char('.')) {
             ++p;
-            spec.hasPrecision = true;
+            conversion.hasPrecision = true;
             while (*p >= Char('0') && *p <= Char('9')) {
-                spec.precision = spec.precision * 10 + static_cast<std::size_t>(*p++ - Char('0'));
+                conversion.precision = conversion.precision * 10 + static_cast<std::size_t>(*p++ - Char('0'));
             }
         }
         using Size = Conversion::Size;
         if (*p == Char('h')) {
-            spec.size = Size::Short;
+            conversion.size = Size::Short;
             ++p;
         } else if (*p == Char('l')) {
             ++p;
-            spec.size = Size::Long;
+            conversion.size = Size::Long;
             if (*p == Char('l')) {
-                spec.size = Size::LongLong;
+                conversion.size = Size::LongLong;
                 ++p;
             }
         } else if (*p == Char('w')) {
-            spec.size = Size::Wide;
+            conversion.size = Size::Wide;
             ++p;
         } else if (*p == Char('I') && p[1] == Char('6') && p[2] == Char('4')) {
-            spec.size = Size::Int64;
+            conversion.size = Size::Int64;
             p += 3;
         } else if (*p == Char('I') && p[1] == Char('3') && p[2] == Char('2')) {
-            spec.size = Size::Int32;
+            conversion.size = Size::Int32;
             p += 3;
         }
         const Char type = *p;
@@ -389,7 +389,7 @@ int Format(Char* buffer, const Char* format, Arguments& arguments) {
             case U'd':
             case U'i': {
                 std::int64_t value = 0;
-                switch (spec.size) {
+                switch (conversion.size) {
                     case Size::Long: value = va_arg(arguments.list, long); break;
                     case Size::LongLong:
                     case Size::Int64: value = va_arg(arguments.list, long long); break;
@@ -399,14 +399,14 @@ int Format(Char* buffer, const Char* format, Arguments& arguments) {
                 const bool negative = value < 0;
                 const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value)
                                                          : static_cast<std::uint64_t>(value);
-                PutInteger(out, spec, magnitude, negative, 10, false);
+                PutInteger(out, conversion, magnitude, negative, 10, false);
                 break;
             }
             case U'u':
             case U'x':
             case U'X': {
                 std::uint64_t value = 0;
-                switch (spec.size) {
+                switch (conversion.size) {
                     case Size::Long: value = va_arg(arguments.list, unsigned long); break;
                     case Size::LongLong:
                     case Size::Int64: value = va_arg(arguments.list, unsigned long long); break;
@@ -415,14 +415,14 @@ int Format(Char* buffer, const Char* format, Arguments& arguments) {
                         break;
                     default: value = va_arg(arguments.list, unsigned); break;
                 }
-                PutInteger(out, spec, value, false, type == Char('u') ? 10 : 16, type == Char('X'));
+                PutInteger(out, conversion, value, false, type == Char('u') ? 10 : 16, type == Char('X'));
                 break;
             }
             case U'c':
             case U'C': {
                 bool narrow = (type == Char('c')) == kNarrowByDefault;
-                if (spec.size == Size::Short) narrow = true;
-                if (spec.size == Size::Long || spec.size == Size::Wide) narrow = false;
+                if (conversion.size == Size::Short) narrow = true;
+                if (conversion.size == Size::Long || conversion.size == Size::Wide) narrow = false;
                 wchar_t character = 0;
                 if (narrow) {
                     const auto byte = static_cast<unsigned char>(va_arg(arguments.list, int));
@@ -434,20 +434,20 @@ int Format(Char* buffer, const Char* format, Arguments& arguments) {
                 } else {
                     character = static_cast<wchar_t>(va_arg(arguments.list, wint_t));
                 }
-                PutText(out, spec, std::wstring(1, character));
+                PutText(out, conversion, std::wstring(1, character));
                 break;
             }
             case U's':
             case U'S': {
                 bool narrow = (type == Char('s')) == kNarrowByDefault;
-                if (spec.size == Size::Short) narrow = true;
-                if (spec.size == Size::Long || spec.size == Size::Wide) narrow = false;
+                if (conversion.size == Size::Short) narrow = true;
+                if (conversion.size == Size::Long || conversion.size == Size::Wide) narrow = false;
                 if (narrow) {
                     const char* text = va_arg(arguments.list, const char*);
-                    PutNarrowText(out, spec, text != nullptr ? text : "(null)");
+                    PutNarrowText(out, conversion, text != nullptr ? text : "(null)");
                 } else {
                     const wchar_t* text = va_arg(arguments.list, const wchar_t*);
-                    PutText(out, spec, std::wstring(text != nullptr ? text : L"(null)"));
+                    PutText(out, conversion, std::wstring(text != nullptr ? text : L"(null)"));
                 }
                 break;
             }
