@@ -7,6 +7,8 @@
 //   write OFFSET VALUE        -> "ok"        (one byte into the current view)
 //   read OFFSET               -> "value V"
 //   close                     -> "closed"    (view unmapped, handle closed)
+//   also NAME                 -> "held" | "error CODE"  (a further handle and
+//                                view of NAME, kept until the process ends)
 //   exit                      -> ends the process with status 0
 // "ready" is printed once at start. Regions are made with a NULL DACL, like
 // the module's.
@@ -97,6 +99,15 @@ int main() {
             std::size_t offset = 0;
             words >> offset;
             reply = "value " + std::to_string(g_view[offset]);
+        } else if (command == "also") {
+            std::string name;
+            words >> name;
+            HANDLE extra = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+            if (extra == nullptr || MapViewOfFile(extra, FILE_MAP_READ, 0, 0, 0) == nullptr) {
+                reply = "error " + std::to_string(GetLastError());
+            } else {
+                reply = "held";
+            }
         } else if (command == "close") {
             CloseCurrent();
             reply = "closed";

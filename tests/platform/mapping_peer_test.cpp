@@ -105,6 +105,8 @@ TEST_F(FileMappingPeerTest, ObjectIsFreshAfterThePeerExited) {
     ASSERT_TRUE(peer.Ready());
     ASSERT_EQ(peer.Ask("create Global\\QVE 1048576"), "created");
     ASSERT_EQ(peer.Ask("write 100 171"), "ok");
+    // Two opens of the name, neither closed: ending the process releases both.
+    ASSERT_EQ(peer.Ask("also Global\\QVE"), "held");
     ASSERT_TRUE(peer.ExitCleanly());
     EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
 

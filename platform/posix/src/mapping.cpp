@@ -133,6 +133,21 @@ public:
         SetByteLock(fd_, F_UNLCK, kCreationLockByte, false);
     }
 
+    // Like UnlinkIfLastHolder, but this open stops counting as a holder: when
+    // the process holds several opens of one name, the last one examined
+    // must see the others as gone, or none of them would unlink it.
+    void ReleaseHoldAtExit() {
+        if (SetByteLock(fd_, F_WRLCK, kCreationLockByte, true) != 0) return;
+        if (SetByteLock(fd_, F_WRLCK, kHolderLockByte, false) == 0) {
+            struct stat status {};
+            if (::fstat(fd_, &status) == 0 && status.st_nlink > 0) {
+                ::shm_unlink(shmName_.c_str());
+            }
+        }
+        SetByteLock(fd_, F_UNLCK, kHolderLockByte, false);
+        SetByteLock(fd_, F_UNLCK, kCreationLockByte, false);
+    }
+
 private:
     int fd_;
     std::string shmName_;  // empty for an unnamed (memfd) object
@@ -145,7 +160,7 @@ private:
 // module's own detach, since libraries that depend on this one are finalised
 // first; the handles and views stay usable.
 __attribute__((destructor)) void ReleaseNamesAtExit() {
-    Live().ForEach([](SharedMemoryObject& object) { object.UnlinkIfLastHolder(); });
+    Live().ForEach([](SharedMemoryObject& object) { object.ReleaseHoldAtExit(); });
 }
 
 class FileMapping final : public KernelObject {
