@@ -24,13 +24,14 @@ std::vector<std::wstring> SplitAtBackslashes(const std::wstring& path) {
 }
 
 // Drops "." and lets ".." remove the name segment before it. A ".." with no
-// name segment before it (at the start, or after other such "..") stays, so
-// a run of ".." climbs as far as there are names and keeps the rest.
+// name segment before it (at the start, after other such "..", or right after
+// a drive such as "C:", which is no name to climb out of) stays, so a run of
+// ".." climbs as far as there are names and keeps the rest.
 std::vector<std::wstring> Normalise(const std::vector<std::wstring>& pieces) {
     std::vector<std::wstring> kept;
     for (const std::wstring& piece : pieces) {
         if (piece == L".") continue;
-        if (piece == L".." && !kept.empty() && kept.back() != L"..") {
+        if (piece == L".." && !kept.empty() && kept.back() != L".." && kept.back().back() != L':') {
             kept.pop_back();
             continue;
         }

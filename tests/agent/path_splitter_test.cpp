@@ -39,7 +39,7 @@ TEST(PathSplitterTest, DotAndDotDotSegmentsAreResolved) {
 
 TEST(PathSplitterTest, DotDotWithoutANameBeforeItStays) {
     EXPECT_EQ(PathSplitter(L"..\\..\\x\\..\\tool.exe").FullPath(), L"..\\..\\tool.exe");
-    EXPECT_EQ(PathSplitter(L"C:\\a\\b\\..\\..\\..\\t.exe").FullPath(), L"..\\t.exe");
+    EXPECT_EQ(PathSplitter(L"C:\\a\\b\\..\\..\\..\\t.exe").FullPath(), L"C:\\..\\t.exe");
 }
 
 TEST(PathSplitterTest, EmptyPiecesAreSkippedAndATrailingBackslashStays) {
