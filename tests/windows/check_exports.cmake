@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Fails unless DLL is an x86-64 PE image exporting every entry point of the
 # SNMP service and every application function, by name.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
