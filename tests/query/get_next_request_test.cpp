@@ -53,7 +53,7 @@ protected:
 
     static void SetTail(Message& reply, const std::vector<std::uint8_t>& tail) {
         std::memset(reply.data() + message::kTail, 0, message::kTailSize);
-        std::memcpy(reply.data() + message::kTail, tail.data(), tail.size());
+        if (!tail.empty()) std::memcpy(reply.data() + message::kTail, tail.data(), tail.size());
     }
 
     qv::test::IsolatedEnvironment environment_;

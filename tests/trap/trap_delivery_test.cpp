@@ -135,7 +135,10 @@ TEST_F(TrapDeliveryTest, ThreeRecordsOfThreePensMakeOneTrapUnderTheThirdsEnterpr
     EXPECT_EQ(bindings_.list[2].value.asnValue.number, 70000);
 
     EXPECT_EQ(IdsOf(enterprise_), (Ids{1, 3, 6, 1, 4, 1, 39917}));
-    EXPECT_NE(enterprise_.ids, bindings_.list[2].name.ids) << "the enterprise is module storage, not a copy";
+    // Copied out first: the packed structures do not align their pointers.
+    const UINT* enterpriseIds = enterprise_.ids;
+    const UINT* nameIds = bindings_.list[2].name.ids;
+    EXPECT_NE(enterpriseIds, nameIds) << "the enterprise is module storage, not a copy";
     EXPECT_EQ(generic_, 6);
     EXPECT_EQ(specific_, 1);
     // Hundredths of a second since the start tick.
