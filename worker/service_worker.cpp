@@ -93,6 +93,8 @@ void SuperviseSessions(QVSNMP_COMBufferHeaderLine* base) {
     }
 }
 
+}  // namespace
+
 void RunPass() {
     QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();
     if (base == nullptr) {
@@ -118,8 +120,6 @@ void RunPass() {
     if (DrainBaseRing(base)) SignalTraps();
     SuperviseSessions(base);
 }
-
-}  // namespace
 
 void BuildTimeOutNotice(std::uint8_t* message, std::uint16_t sequence, std::uint16_t pen, std::int8_t appId,
                         std::int8_t appInst) {

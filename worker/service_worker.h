@@ -29,6 +29,9 @@ inline constexpr std::uint8_t kTimeOutOperation = 10;
 void BuildTimeOutNotice(std::uint8_t* message, std::uint16_t sequence, std::uint16_t pen, std::int8_t appId,
                         std::int8_t appInst);
 
+// One pass of the worker, without its quit check.
+void RunPass();
+
 // One time-out of slot `session`: notice into the OUT ring if it fits, views
 // released, row cleared.
 void TimeOutSession(int session);

@@ -19,6 +19,7 @@
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
+#include "shm/snmp_time.h"
 #include "support/test_environment.h"
 #include "worker/base_ring_reader.h"
 #include "worker/connection.h"
@@ -253,6 +254,74 @@ TEST_F(WorkerUnitTest, QuitMessageEndsTheWorkerWithZero) {
     EXPECT_EQ(Base()->serviceUp, 1) << "the queue exists only from the first check, so one pass always runs";
     ::CloseHandle(thread);
     ::DeleteCriticalSection(&g_TrapCriticalSection);
+}
+
+}  // namespace
+
+namespace {
+
+// Whole passes of the worker over a base region held in private memory.
+class WorkerPassTest : public WorkerUnitTest {
+protected:
+    WorkerPassTest() {
+        ::InitializeCriticalSection(&g_TrapCriticalSection);
+        qv::agent::g_hTrapEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    ~WorkerPassTest() override {
+        ::CloseHandle(qv::agent::g_hTrapEvent);
+        qv::agent::g_hTrapEvent = nullptr;
+        ::DeleteCriticalSection(&g_TrapCriticalSection);
+    }
+};
+
+TEST_F(WorkerPassTest, RecordOfAnotherKindEndsTheDrainForOnePass) {
+    Append(5, 44821, 1, 1);
+    Append(1, 44821, 1, 1);
+    qv::worker::RunPass();
+    EXPECT_EQ(Base()->readIndex, 2) << "only the kind-5 record is taken out";
+    EXPECT_EQ(Base()->sessionState[0], 0);
+    qv::worker::RunPass();
+    EXPECT_EQ(Base()->readIndex, 3);
+    EXPECT_EQ(Base()->sessionState[0], 1) << "the connection request waited for the next pass";
+}
+
+TEST_F(WorkerPassTest, ThreeTrapRecordsInOnePassSignalTheEventOnce) {
+    Append(2, 39917, 1, 1);
+    Append(2, 39917, 1, 1);
+    Append(2, 39917, 1, 1);
+    const int before = qv::worker::TrapDetectionCount();
+    qv::worker::RunPass();
+    EXPECT_EQ(qv::worker::TrapDetectionCount(), before + 3);
+    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_OBJECT_0);
+    qv::worker::RunPass();
+    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_TIMEOUT)
+        << "a pass without trap records signals nothing";
+}
+
+TEST_F(WorkerPassTest, PassPublishesServiceUpAndHeartbeat) {
+    qv::worker::RunPass();
+    EXPECT_EQ(Base()->serviceUp, 1);
+    const __time64_t now = ::_time64(nullptr);
+    std::tm local{};
+    ::_localtime64_s(&local, &now);
+    const int hours = Base()->heartbeatDigits[0] * 10 + Base()->heartbeatDigits[1];
+    const int minutes = Base()->heartbeatDigits[2] * 10 + Base()->heartbeatDigits[3];
+    const int seconds = Base()->heartbeatDigits[4] * 10 + Base()->heartbeatDigits[5];
+    const int stamped = hours * 3600 + minutes * 60 + seconds;
+    const int clock = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    EXPECT_LE((clock - stamped + 86400) % 86400, 2) << "heartbeat digits are the local time";
+    EXPECT_NEAR(static_cast<double>(Base()->heartbeatSeconds), SnmpTime::GetTime(), 2.0);
+}
+
+TEST_F(WorkerPassTest, UpSessionIsTimedOutOnThe81stSilentPass) {
+    ProcessConnectionRequest(ConnectionRequest(5113, 1, 1).data());
+    Base()->sessionState[0] = 2;
+    Base()->keepAlive[0] = 79;
+    qv::worker::RunPass();
+    EXPECT_EQ(Base()->keepAlive[0], 80);
+    EXPECT_EQ(Base()->sessionState[0], 2);
+    qv::worker::RunPass();
+    EXPECT_EQ(Base()->sessionState[0], 0);
 }
 
 }  // namespace
