@@ -45,7 +45,11 @@ void PublishHeartbeat(QVSNMP_COMBufferHeaderLine* base, const char (&hhmmss)[7])
     for (int i = 0; i < 6; ++i) {
         shm::StoreShared(base->heartbeatDigits[i], static_cast<std::uint8_t>(hhmmss[i] - '0'));
     }
-    shm::StoreShared(base->heartbeatSeconds, static_cast<std::int64_t>(SnmpTime::GetTime()));
+    // Truncated toward zero. A time that does not fit (no time base yet) is
+    // published as 0 rather than converted with undefined behaviour.
+    const double seconds = SnmpTime::GetTime();
+    const bool fits = seconds > -9.0e18 && seconds < 9.0e18;
+    shm::StoreShared(base->heartbeatSeconds, fits ? static_cast<std::int64_t>(seconds) : std::int64_t{0});
 }
 
 void Log(const char* text) { SnmpLog::LogMessage(CString(text), LOG_CODE_INFO); }

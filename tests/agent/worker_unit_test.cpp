@@ -299,6 +299,7 @@ TEST_F(WorkerPassTest, ThreeTrapRecordsInOnePassSignalTheEventOnce) {
 }
 
 TEST_F(WorkerPassTest, PassPublishesServiceUpAndHeartbeat) {
+    SnmpTime::Init();
     qv::worker::RunPass();
     EXPECT_EQ(Base()->serviceUp, 1);
     const __time64_t now = ::_time64(nullptr);
