@@ -337,4 +337,129 @@ TEST_F(AgentProcessTest, LivenessFileIsWrittenOnThe1001stPass) {
     Quit(*host);
 }
 
+// Queries and traps through the host, answered by a separate application.
+class QueryProcessTest : public AgentProcessTest {
+protected:
+    void SetUp() override {
+        host_ = StartHost();
+        ASSERT_EQ(Ask(*host_, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+        app_ = StartApp();
+        ASSERT_EQ(Ask(*app_, "map"), "mapped");
+        ASSERT_EQ(Ask(*app_, "keepalive 39917 1 1 500"), "keeping");
+        ASSERT_EQ(AskUntil(*app_, "find 39917 1 1", "slot 0", 5s), "slot 0");
+        ASSERT_EQ(Ask(*app_, "open 0"), "opened");
+        ASSERT_EQ(Ask(*app_, "var 1.1.1 int -7"), "var");
+        ASSERT_EQ(Ask(*app_, "var 1.1.2 str hello"), "var");
+        ASSERT_EQ(Ask(*app_, "var 1.1.44 int 300"), "var");
+        ASSERT_EQ(Ask(*app_, "var 1.1.200 str high"), "var");
+        ASSERT_EQ(Ask(*app_, "serve 0"), "serving");
+        ASSERT_EQ(Ask(*app_, "up 0"), "up");
+    }
+    void TearDown() override {
+        if (host_) Quit(*host_);
+        if (app_) Quit(*app_);
+    }
+    std::unique_ptr<ChildProcess> host_;
+    std::unique_ptr<ChildProcess> app_;
+};
+
+TEST_F(QueryProcessTest, GetReadsIntegersAndStringsFromTheApplication) {
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=-7");
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.2"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.2 type=4 value=\"hello\"");
+    // Sub-identifiers travel as their low 8 bits: 300 addresses 44.
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.300"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.300 type=2 value=300");
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.9"), "status=2 index=0 name=1.3.6.1.4.1.39917.1.1.9 type=5 value=-");
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.2.1"), "status=4 index=0 name=1.3.6.1.4.1.39917.1.2.1 type=5 value=-")
+        << "no session for AppInst 2";
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.9999.1.1.1"), "status=2 index=0 name=1.3.6.1.4.1.9999.1.1.1 type=5 value=-");
+}
+
+TEST_F(QueryProcessTest, GetNextWalksTheApplicationInOrderToItsEnd) {
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.39917.1.1"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=-7");
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.39917.1.1.2"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.44 type=2 value=300");
+    // Tail bytes above 127 come back sign-extended.
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.39917.1.1.44"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.4294967240 type=4 value=\"high\"");
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.39917.1.1.200"),
+              "status=2 index=0 name=1.3.6.1.4.1.39917.1.1.200 type=5 value=-");
+    ASSERT_EQ(Ask(*app_, "mode emptynext"), "mode emptynext");
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.39917.1.1.1"), "status=0 index=0 name= type=2 value=9")
+        << "an empty tail ends the walk with a name of length 0";
+}
+
+TEST_F(QueryProcessTest, SetSendsIntegersStringsAndOtherTypes) {
+    EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917.1.1.1 int 5"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=5");
+    EXPECT_EQ(Ask(*app_, "lastset"), "set tail=010101 type=2 len=4 bytes=0500000000");
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=5");
+
+    EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917.1.1.2 hex 61006200"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.2 type=4 value=\"a\\x00b\\x00\"");
+    EXPECT_EQ(Ask(*app_, "lastset"), "set tail=010102 type=4 len=4 bytes=6100620000")
+        << "a zero byte inside the string travels unchanged, the length tells where it ends";
+
+    EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917.1.1.44 counter 77"),
+              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.44 type=65 value=-");
+    EXPECT_EQ(Ask(*app_, "lastset"), "set tail=01012C type=0 len=0 bytes=00");
+
+    EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917 int 1"), "status=4 index=0 name=1.3.6.1.4.1.39917 type=2 value=1");
+}
+
+TEST_F(QueryProcessTest, ReplyStatusCodesBecomeErrorStatuses) {
+    for (const auto& [code, status] : std::vector<std::pair<int, int>>{{3, 5}, {4, 2}, {5, 4}, {6, 3}, {9, 2}}) {
+        ASSERT_EQ(Ask(*app_, "mode status " + std::to_string(code)), "mode status");
+        EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"),
+                  "status=" + std::to_string(status) + " index=0 name=1.3.6.1.4.1.39917.1.1.1 type=5 value=-")
+            << "reply code " << code;
+    }
+}
+
+TEST_F(QueryProcessTest, RepliesWithAnotherSequenceNumberAreDiscarded) {
+    ASSERT_EQ(Ask(*app_, "mode stale 3"), "mode stale");
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=-7");
+}
+
+TEST_F(QueryProcessTest, SilentApplicationEndsGetAfterTheWait) {
+    ASSERT_EQ(Ask(*app_, "mode silent"), "mode silent");
+    const auto start = std::chrono::steady_clock::now();
+    // Session 0: GET reports noSuchName rather than resourceUnavailable.
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"), "status=2 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=5 value=-");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 2000ms);
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.39917.1.1.1"),
+              "status=13 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=5 value=-");
+}
+
+TEST_F(QueryProcessTest, FullOutRingEndsInATimeOut) {
+    ASSERT_EQ(Ask(*app_, "fakefull 0"), "full");
+    EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917.1.1.1 int 1"), "status=13 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=1");
+}
+
+TEST_F(QueryProcessTest, StatusVariableListsTheSessions) {
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.44821"),
+              "status=0 index=0 name=1.3.6.1.4.1.44821 type=4 value=\"S[0]: Up(2) Pen(39917) ApId(1) ApInst(1)   \"");
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.44821"),
+              "status=0 index=0 name=1.3.6.1.4.1.44821 type=4 value=\"S[0]: Up(2) Pen(39917) ApId(1) ApInst(1)   \"");
+}
+
+TEST_F(QueryProcessTest, TrapsFromThreeEnterprisesArriveAsOneTrap) {
+    ASSERT_EQ(Ask(*app_, "trap 39917 1 1 11"), "appended");
+    ASSERT_EQ(Ask(*app_, "trap 5113 2 3 22"), "appended");
+    ASSERT_EQ(Ask(*app_, "trap 4127 -56 1 33"), "appended");
+    ASSERT_EQ(Ask(*host_, "trapwait 5000"), "trapwait signalled");
+    std::this_thread::sleep_for(200ms);  // all three taken out by the worker by now
+    const std::string header = Ask(*host_, "traps");
+    EXPECT_EQ(header.rfind("trap enterprise=1.3.6.1.4.1.4127 generic=6 specific=1 ticks=", 0), 0u) << header;
+    EXPECT_NE(header.find(" count=3"), std::string::npos) << header;
+    EXPECT_EQ(host_->ReadLine(5s), "bind name=1.3.6.1.4.1.39917.1.1.1 type=2 value=11");
+    EXPECT_EQ(host_->ReadLine(5s), "bind name=1.3.6.1.4.1.5113.2.3.1 type=2 value=22");
+    EXPECT_EQ(host_->ReadLine(5s), "bind name=1.3.6.1.4.1.4127.4294967240.1.1 type=2 value=33");
+    EXPECT_EQ(host_->ReadLine(5s), "traps done");
+    // Nothing is delivered twice.
+    EXPECT_EQ(Ask(*host_, "traps"), "traps done");
+}
+
 }  // namespace

@@ -6,14 +6,22 @@
 //   init                 SnmpExtensionInit; prints "init <result> <view>"
 //   initex               SnmpExtensionInitEx; prints "initex <result> <view|untouched>"
 //   trapwait <ms>        waits on the trap event; prints "trapwait signalled|timeout"
+//   get|getnext OID      one-binding query; prints "status=S index=I name=N type=T value=V"
+//   set OID int|str|hex|counter VALUE
+//                        one-binding SET; prints the same line
+//   traps                calls SnmpExtensionTrap until it returns FALSE; prints
+//                        "trap enterprise=E generic=G specific=S ticks=T count=N",
+//                        one "bind name=N type=T value=V" per binding, then "traps done"
 //   unload               unloads the module; prints "unloaded"
 //   quit                 prints "bye" and exits (the process exit detaches)
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "qv_snmp.h"
 
@@ -21,6 +29,8 @@ namespace {
 
 using InitFunction = BOOL (*)(DWORD, HANDLE*, AsnObjectIdentifier*);
 using InitExFunction = BOOL (*)(AsnObjectIdentifier*);
+using QueryFunction = BOOL (*)(BYTE, SnmpVarBindList*, AsnInteger32*, AsnInteger32*);
+using TrapFunction = BOOL (*)(AsnObjectIdentifier*, AsnInteger32*, AsnInteger32*, AsnTimeticks*, SnmpVarBindList*);
 
 std::string Dotted(const AsnObjectIdentifier& oid) {
     std::string text;
@@ -33,6 +43,111 @@ std::string Dotted(const AsnObjectIdentifier& oid) {
 
 void Say(const std::string& line) {
     std::cout << line << std::endl;
+}
+
+// "1.3.6.1" into a fresh OID whose ids the utility allocator owns.
+AsnObjectIdentifier ParseOid(const std::string& dotted) {
+    std::vector<UINT> ids;
+    std::istringstream parts(dotted);
+    std::string part;
+    while (std::getline(parts, part, '.')) {
+        if (!part.empty()) ids.push_back(static_cast<UINT>(std::stoul(part)));
+    }
+    AsnObjectIdentifier source{static_cast<UINT>(ids.size()), ids.data()};
+    AsnObjectIdentifier copy{0, nullptr};
+    if (!ids.empty()) SnmpUtilOidCpy(&copy, &source);
+    return copy;
+}
+
+std::string ValueText(const AsnAny& value) {
+    switch (value.asnType) {
+        case ASN_INTEGER:
+            return std::to_string(value.asnValue.number);
+        case ASN_OCTETSTRING: {
+            std::string text;
+            for (UINT i = 0; i < value.asnValue.string.length; ++i) {
+                const unsigned char c = value.asnValue.string.stream[i];
+                if (c >= 0x20 && c < 0x7F && c != '\\') {
+                    text += static_cast<char>(c);
+                } else {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+                    text += escaped;
+                }
+            }
+            return "\"" + text + "\"";
+        }
+        default:
+            return "-";
+    }
+}
+
+std::string BindingText(const SnmpVarBind& binding) {
+    return "name=" + Dotted(binding.name) + " type=" + std::to_string(binding.value.asnType) +
+           " value=" + ValueText(binding.value);
+}
+
+std::vector<BYTE> HexBytes(const std::string& hex) {
+    std::vector<BYTE> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<BYTE>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// One request of one binding, made and freed the way the SNMP service does.
+std::string Query(QueryFunction query, BYTE pduType, std::istringstream& words) {
+    std::string oid;
+    words >> oid;
+    SnmpVarBindList list{static_cast<SnmpVarBind*>(SnmpUtilMemAlloc(sizeof(SnmpVarBind))), 1};
+    list.list[0].name = ParseOid(oid);
+    list.list[0].value.asnType = ASN_NULL;
+    if (pduType == SNMP_PDU_SET) {
+        std::string type;
+        std::string value;
+        words >> type;
+        std::getline(words >> std::ws, value);
+        AsnAny& any = list.list[0].value;
+        if (type == "int") {
+            any.asnType = ASN_INTEGER;
+            any.asnValue.number = std::stoi(value);
+        } else if (type == "counter") {
+            any.asnType = ASN_COUNTER32;
+            any.asnValue.counter = static_cast<AsnCounter32>(std::stoul(value));
+        } else {
+            const std::vector<BYTE> bytes =
+                type == "hex" ? HexBytes(value) : std::vector<BYTE>(value.begin(), value.end());
+            any.asnType = ASN_OCTETSTRING;
+            any.asnValue.string.length = static_cast<UINT>(bytes.size());
+            any.asnValue.string.stream = static_cast<BYTE*>(SnmpUtilMemAlloc(static_cast<UINT>(bytes.size() + 1)));
+            if (!bytes.empty()) std::memcpy(any.asnValue.string.stream, bytes.data(), bytes.size());
+            any.asnValue.string.dynamic = TRUE;
+        }
+    }
+    AsnInteger32 status = -1;
+    AsnInteger32 index = -1;
+    query(pduType, &list, &status, &index);
+    const std::string answer =
+        "status=" + std::to_string(status) + " index=" + std::to_string(index) + " " + BindingText(list.list[0]);
+    SnmpUtilVarBindListFree(&list);
+    return answer;
+}
+
+void Traps(TrapFunction trap) {
+    for (;;) {
+        AsnObjectIdentifier enterprise{0, nullptr};
+        AsnInteger32 generic = -1;
+        AsnInteger32 specific = -1;
+        AsnTimeticks ticks = 0;
+        SnmpVarBindList bindings{nullptr, 0};
+        if (!trap(&enterprise, &generic, &specific, &ticks, &bindings)) break;
+        Say("trap enterprise=" + Dotted(enterprise) + " generic=" + std::to_string(generic) + " specific=" +
+            std::to_string(specific) + " ticks=" + std::to_string(ticks) + " count=" + std::to_string(bindings.len));
+        for (UINT i = 0; i < bindings.len; ++i) Say("bind " + BindingText(bindings.list[i]));
+        // The enterprise OID is the module's own storage; the bindings are ours.
+        SnmpUtilVarBindListFree(&bindings);
+    }
+    Say("traps done");
 }
 
 }  // namespace
@@ -49,7 +164,9 @@ int main(int argc, char** argv) {
     }
     auto init = reinterpret_cast<InitFunction>(::dlsym(module, "SnmpExtensionInit"));
     auto initEx = reinterpret_cast<InitExFunction>(::dlsym(module, "SnmpExtensionInitEx"));
-    if (init == nullptr || initEx == nullptr) {
+    auto query = reinterpret_cast<QueryFunction>(::dlsym(module, "SnmpExtensionQuery"));
+    auto trap = reinterpret_cast<TrapFunction>(::dlsym(module, "SnmpExtensionTrap"));
+    if (init == nullptr || initEx == nullptr || query == nullptr || trap == nullptr) {
         std::fprintf(stderr, "entry points missing\n");
         return 2;
     }
@@ -77,6 +194,14 @@ int main(int argc, char** argv) {
             words >> milliseconds;
             const DWORD result = trapEvent ? ::WaitForSingleObject(trapEvent, milliseconds) : WAIT_FAILED;
             Say(std::string("trapwait ") + (result == WAIT_OBJECT_0 ? "signalled" : "timeout"));
+        } else if (command == "get") {
+            Say(Query(query, SNMP_PDU_GET, words));
+        } else if (command == "getnext") {
+            Say(Query(query, SNMP_PDU_GETNEXT, words));
+        } else if (command == "set") {
+            Say(Query(query, SNMP_PDU_SET, words));
+        } else if (command == "traps") {
+            Traps(trap);
         } else if (command == "unload") {
             ::dlclose(module);
             module = nullptr;

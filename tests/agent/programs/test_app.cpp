@@ -12,7 +12,15 @@
 //   keepalive PEN ID INST MS     repeats the connection request every MS ms
 //   stopkeepalive                stops that
 //   takeout SLOT                 takes one message from the OUT ring
+//   var TAIL int|str|hex VALUE   publishes a variable; TAIL is the OID below the
+//                                enterprise number, e.g. 1.1.3
+//   serve SLOT                   answers the agent's queries on that slot
+//   mode normal|silent|status CODE|stale N|emptynext
+//                                how the answers look (for error cases)
+//   fakefull SLOT                makes the OUT ring look full to the agent
+//   lastset                      prints the last SET request as "set tail=T type=Y len=L bytes=HEX"
 //   quit
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +28,9 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <map>
 #include <thread>
+#include <vector>
 
 #include "qv_windows.h"
 #include "shm/layout.h"
@@ -58,9 +68,124 @@ void* MapRegion(const char* name) {
     return view;
 }
 
+struct Variable {
+    std::uint8_t type = 2;
+    std::vector<std::uint8_t> bytes;  // integer as 4 little-endian bytes, or the string
+};
+
+// What the responder serves and how; guarded by g_serveLock.
+std::mutex g_serveLock;
+std::map<std::vector<std::uint8_t>, Variable> g_variables;
+std::string g_mode = "normal";
+int g_modeArgument = 0;
+std::string g_lastSet = "none";
+
+std::vector<std::uint8_t> ParseTail(const std::string& dotted) {
+    std::vector<std::uint8_t> tail;
+    std::istringstream parts(dotted);
+    std::string part;
+    while (std::getline(parts, part, '.')) {
+        if (!part.empty()) tail.push_back(static_cast<std::uint8_t>(std::stoul(part)));
+    }
+    return tail;
+}
+
+std::string Hex(const std::uint8_t* bytes, std::size_t count) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+void PutValue(std::uint8_t* reply, const Variable& variable) {
+    reply[38] = variable.type;
+    std::memcpy(reply + 40, variable.bytes.data(), std::min<std::size_t>(variable.bytes.size(), 959));
+    reply[40 + std::min<std::size_t>(variable.bytes.size(), 959)] = 0;
+}
+
+// Builds the answer to one request; false when none is to be sent.
+bool Answer(const std::uint8_t* request, std::uint8_t* reply) {
+    std::lock_guard<std::mutex> guard(g_serveLock);
+    std::memcpy(reply, request, qv::shm::kSlotSize);
+    std::vector<std::uint8_t> tail;
+    for (int i = 4; i < 28 && request[i] != 0; ++i) tail.push_back(request[i]);
+    const int operation = request[34];
+    if (g_mode == "silent") return false;
+    if (g_mode == "status") {
+        reply[35] = static_cast<std::uint8_t>(g_modeArgument);
+        return true;
+    }
+    if (operation == 3) {
+        const auto found = g_variables.find(tail);
+        reply[35] = found == g_variables.end() ? 4 : 2;
+        if (found != g_variables.end()) PutValue(reply, found->second);
+    } else if (operation == 5) {
+        const auto next = g_variables.upper_bound(tail);
+        std::memset(reply + 4, 0, 30);
+        if (g_mode == "emptynext") {
+            reply[35] = 2;
+            Variable value{2, {9, 0, 0, 0}};
+            PutValue(reply, value);
+        } else if (next == g_variables.end()) {
+            reply[35] = 4;
+        } else {
+            reply[35] = 2;
+            std::memcpy(reply + 4, next->first.data(), std::min<std::size_t>(next->first.size(), 32));
+            PutValue(reply, next->second);
+        }
+    } else if (operation == 7) {
+        const std::size_t length = qv::shm::ReadU16(request + 36);
+        g_lastSet = "set tail=" + Hex(tail.data(), tail.size()) + " type=" + std::to_string(request[38]) +
+                    " len=" + std::to_string(length) + " bytes=" + Hex(request + 40, std::min<std::size_t>(length + 1, 960));
+        const auto found = g_variables.find(tail);
+        if (found == g_variables.end()) {
+            reply[35] = 4;
+        } else {
+            found->second.type = request[38];
+            found->second.bytes.assign(request + 40, request + 40 + std::min<std::size_t>(length, 959));
+            reply[35] = 2;
+        }
+    } else {
+        return false;  // a time-out notice, or something we do not know
+    }
+    return true;
+}
+
+void Serve(unsigned int slot, std::atomic<bool>& running) {
+    void* out = SnmpSharedMemory::GetSharedMemoryOutputPointer(slot);
+    void* in = SnmpSharedMemory::GetSharedMemoryInputPointer(slot);
+    std::uint8_t request[qv::shm::kSlotSize];
+    std::uint8_t reply[qv::shm::kSlotSize];
+    while (running) {
+        if (!qv::shm::RingTake(out, request)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
+        if (!Answer(request, reply)) continue;
+        int stale = 0;
+        {
+            std::lock_guard<std::mutex> guard(g_serveLock);
+            if (g_mode == "stale") stale = g_modeArgument;
+        }
+        for (int i = 0; i < stale; ++i) {
+            std::uint8_t old[qv::shm::kSlotSize];
+            std::memcpy(old, reply, sizeof old);
+            qv::shm::WriteU16(old, static_cast<std::uint16_t>(qv::shm::ReadU16(reply) + 1000 + i));
+            old[35] = 3;
+            qv::shm::RingAppend(in, old);
+        }
+        qv::shm::RingAppend(in, reply);
+    }
+}
+
 }  // namespace
 
 int main() {
+    std::atomic<bool> serving{false};
+    std::thread server;
     std::atomic<bool> keepAliveRunning{false};
     std::thread keepAlive;
     std::string line;
@@ -150,7 +275,52 @@ int main() {
                      << " m1000=" << int(record[1000]) << " m1001=" << int(record[1001]);
                 Say(text.str());
             }
+        } else if (command == "var") {
+            std::string tail, type, value;
+            words >> tail >> type;
+            std::getline(words >> std::ws, value);
+            Variable variable;
+            if (type == "int") {
+                variable.type = 2;
+                variable.bytes.resize(4);
+                qv::shm::WriteI32(variable.bytes.data(), std::stoi(value));
+            } else {
+                variable.type = 4;
+                if (type == "hex") {
+                    for (std::size_t i = 0; i + 1 < value.size(); i += 2) {
+                        variable.bytes.push_back(static_cast<std::uint8_t>(std::stoul(value.substr(i, 2), nullptr, 16)));
+                    }
+                } else {
+                    variable.bytes.assign(value.begin(), value.end());
+                }
+            }
+            std::lock_guard<std::mutex> guard(g_serveLock);
+            g_variables[ParseTail(tail)] = variable;
+            Say("var");
+        } else if (command == "serve") {
+            unsigned int slot = 0;
+            words >> slot;
+            serving = true;
+            server = std::thread([slot, &serving] { Serve(slot, serving); });
+            Say("serving");
+        } else if (command == "mode") {
+            std::lock_guard<std::mutex> guard(g_serveLock);
+            words >> g_mode;
+            g_modeArgument = 0;
+            words >> g_modeArgument;
+            Say("mode " + g_mode);
+        } else if (command == "fakefull") {
+            unsigned int slot = 0;
+            words >> slot;
+            auto* control = static_cast<qv::shm::RingControl*>(SnmpSharedMemory::GetSharedMemoryOutputPointer(slot));
+            qv::shm::StoreShared(control->readIndex, qv::shm::NextIndex(qv::shm::LoadShared(control->writeIndex)));
+            Say("full");
+        } else if (command == "lastset") {
+            std::lock_guard<std::mutex> guard(g_serveLock);
+            Say(g_lastSet);
         } else if (command == "quit") {
+            serving = false;
+            if (server.joinable()) server.join();
             keepAliveRunning = false;
             if (keepAlive.joinable()) keepAlive.join();
             Say("bye");
@@ -159,6 +329,8 @@ int main() {
             Say("unknown " + command);
         }
     }
+    serving = false;
+    if (server.joinable()) server.join();
     keepAliveRunning = false;
     if (keepAlive.joinable()) keepAlive.join();
     return 0;
