@@ -1,6 +1,7 @@
 #include "shm/session_views.h"
 
 #include <mutex>
+#include <new>
 
 #include "shm/layout.h"
 #include "shm/snmp_shared_memory.h"
@@ -15,10 +16,17 @@ struct SlotViews {
     std::uint32_t generation = 0;
 };
 
-// Never destroyed: a worker that outlived the detach's wait may still reach
-// these during process exit.
+// Built once in static storage and never destroyed: a worker that outlived
+// the detach's wait may still reach these during process exit. Static storage
+// rather than the heap, so that nothing is left allocated when the module is
+// unloaded.
 SlotViews* Slots() {
-    static SlotViews* slots = new SlotViews[kSessionCount];
+    alignas(SlotViews) static unsigned char storage[sizeof(SlotViews) * kSessionCount];
+    static SlotViews* slots = [] {
+        auto* first = reinterpret_cast<SlotViews*>(storage);
+        for (int i = 0; i < kSessionCount; ++i) new (first + i) SlotViews();
+        return first;
+    }();
     return slots;
 }
 

@@ -434,6 +434,7 @@ TEST_F(QueryProcessTest, SilentApplicationEndsGetAfterTheWait) {
 }
 
 TEST_F(QueryProcessTest, FullOutRingEndsInATimeOut) {
+    ASSERT_EQ(Ask(*app_, "mode paused"), "mode paused");
     ASSERT_EQ(Ask(*app_, "fakefull 0"), "full");
     EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917.1.1.1 int 1"), "status=13 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=1");
 }

@@ -251,7 +251,6 @@ TEST_F(WorkerUnitTest, QuitMessageEndsTheWorkerWithZero) {
     DWORD exitCode = 1;
     EXPECT_TRUE(::GetExitCodeThread(thread, &exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(Base()->serviceUp, 1) << "the queue exists only from the first check, so one pass always runs";
     ::CloseHandle(thread);
     ::DeleteCriticalSection(&g_TrapCriticalSection);
 }

@@ -15,7 +15,7 @@
 //   var TAIL int|str|hex VALUE   publishes a variable; TAIL is the OID below the
 //                                enterprise number, e.g. 1.1.3
 //   serve SLOT                   answers the agent's queries on that slot
-//   mode normal|silent|status CODE|stale N|emptynext
+//   mode normal|silent|paused|status CODE|stale N|emptynext
 //                                how the answers look (for error cases)
 //   fakefull SLOT                makes the OUT ring look full to the agent
 //   lastset                      prints the last SET request as "set tail=T type=Y len=L bytes=HEX"
@@ -160,7 +160,13 @@ void Serve(unsigned int slot, std::atomic<bool>& running) {
     std::uint8_t request[qv::shm::kSlotSize];
     std::uint8_t reply[qv::shm::kSlotSize];
     while (running) {
-        if (!qv::shm::RingTake(out, request)) {
+        bool paused = false;
+        {
+            std::lock_guard<std::mutex> guard(g_serveLock);
+            paused = g_mode == "paused";
+        }
+        // Paused: the OUT ring is left alone, so its indices stay as set.
+        if (paused || !qv::shm::RingTake(out, request)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             continue;
         }
