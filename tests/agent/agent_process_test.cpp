@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -461,6 +462,66 @@ TEST_F(QueryProcessTest, TrapsFromThreeEnterprisesArriveAsOneTrap) {
     EXPECT_EQ(host_->ReadLine(5s), "traps done");
     // Nothing is delivered twice.
     EXPECT_EQ(Ask(*host_, "traps"), "traps done");
+}
+
+// Applications fall silent while queries wait on them: the worker times their
+// sessions out and unmaps the agent's views in the middle of those waits.
+TEST_F(AgentProcessTest, QueriesSurviveSessionsTimingOutUnderThem) {
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    constexpr int kApplications = 3;
+    std::vector<std::unique_ptr<ChildProcess>> apps;
+    auto connect = [&](int i) {
+        ChildProcess& app = *apps[static_cast<std::size_t>(i)];
+        const std::string identity = "5113 " + std::to_string(i + 1) + " 1";
+        ASSERT_EQ(Ask(app, "mode normal"), "mode normal");
+        ASSERT_EQ(Ask(app, "keepalive " + identity + " 300"), "keeping");
+        std::string slot = "slot -1";
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (slot == "slot -1" && std::chrono::steady_clock::now() < deadline) {
+            slot = Ask(app, "find " + identity);
+            std::this_thread::sleep_for(20ms);
+        }
+        ASSERT_NE(slot, "slot -1");
+        const std::string index = slot.substr(5);
+        ASSERT_EQ(Ask(app, "open " + index), "opened");
+        ASSERT_EQ(Ask(app, "serve " + index), "serving");
+        ASSERT_EQ(Ask(app, "up " + index), "up");
+    };
+    for (int i = 0; i < kApplications; ++i) {
+        apps.push_back(StartApp());
+        ASSERT_EQ(Ask(*apps.back(), "map"), "mapped");
+        ASSERT_EQ(Ask(*apps.back(), "var " + std::to_string(i + 1) + ".1.7 int 42"), "var");
+        connect(i);
+    }
+    for (int round = 0; round < 3; ++round) {
+        // Every application falls silent. About 4 s later the worker times the
+        // sessions out; the first GET starts 3 s into the silence, so the
+        // release comes while it waits and must cut its wait short.
+        for (auto& app : apps) {
+            ASSERT_EQ(Ask(*app, "stopkeepalive"), "stopped");
+            ASSERT_EQ(Ask(*app, "mode silent"), "mode silent");
+        }
+        std::this_thread::sleep_for(3s);
+        const auto summary = [&] {
+            host->Write("stress 4 1.3.6.1.4.1.5113.1.1.7 1.3.6.1.4.1.5113.2.1.7 1.3.6.1.4.1.5113.3.1.7\n");
+            return host->ReadLine(30s);
+        }();
+        ASSERT_TRUE(summary.has_value()) << "the host must survive the time-outs";
+        std::cout << "round " << round << ": " << *summary << std::endl;
+        EXPECT_EQ(summary->rfind("stress ok=0 ", 0), 0u) << *summary;
+        EXPECT_EQ(summary->find(" cutshort=0 "), std::string::npos) << "no wait overlapped a release: " << *summary;
+        for (int i = 0; i < kApplications; ++i) {
+            ASSERT_EQ(AskUntil(*apps[static_cast<std::size_t>(i)], "find 5113 " + std::to_string(i + 1) + " 1",
+                               "slot -1", 10s),
+                      "slot -1");
+        }
+        for (int i = 0; i < kApplications; ++i) connect(i);
+        EXPECT_EQ(Ask(*host, "get 1.3.6.1.4.1.5113.2.1.7"), "status=0 index=0 name=1.3.6.1.4.1.5113.2.1.7 type=2 value=42")
+            << "reconnected sessions answer again";
+    }
+    Quit(*host);
+    for (auto& app : apps) Quit(*app);
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 //   get|getnext OID      one-binding query; prints "status=S index=I name=N type=T value=V"
 //   set OID int|str|hex|counter VALUE
 //                        one-binding SET; prints the same line
+//   stress SECONDS OID...
+//                        GETs the OIDs round-robin for SECONDS; prints
+//                        "stress ok=A waited=B cutshort=C refused=D"
 //   traps                calls SnmpExtensionTrap until it returns FALSE; prints
 //                        "trap enterprise=E generic=G specific=S ticks=T count=N",
 //                        one "bind name=N type=T value=V" per binding, then "traps done"
@@ -133,6 +136,36 @@ std::string Query(QueryFunction query, BYTE pduType, std::istringstream& words) 
     return answer;
 }
 
+// Failed GETs are told apart by how long they took: "waited" ran the whole
+// reply wait, "cutshort" ended early because the session was released in the
+// middle of the wait, "refused" failed at once (no session, not up).
+std::string Stress(QueryFunction query, std::istringstream& words) {
+    int seconds = 0;
+    words >> seconds;
+    std::vector<std::string> oids;
+    for (std::string oid; words >> oid;) oids.push_back(oid);
+    int ok = 0, waited = 0, cutShort = 0, refused = 0;
+    const DWORD start = ::GetTickCount();
+    for (std::size_t i = 0; !oids.empty() && ::GetTickCount() - start < static_cast<DWORD>(seconds) * 1000; ++i) {
+        std::istringstream one(oids[i % oids.size()]);
+        const DWORD began = ::GetTickCount();
+        const std::string answer = Query(query, SNMP_PDU_GET, one);
+        const DWORD took = ::GetTickCount() - began;
+        if (answer.rfind("status=0 ", 0) == 0) {
+            ++ok;
+        } else if (took >= 1900) {
+            ++waited;
+        } else if (took >= 100) {
+            ++cutShort;
+        } else {
+            ++refused;
+            ::Sleep(1);
+        }
+    }
+    return "stress ok=" + std::to_string(ok) + " waited=" + std::to_string(waited) +
+           " cutshort=" + std::to_string(cutShort) + " refused=" + std::to_string(refused);
+}
+
 void Traps(TrapFunction trap) {
     for (;;) {
         AsnObjectIdentifier enterprise{0, nullptr};
@@ -200,6 +233,8 @@ int main(int argc, char** argv) {
             Say(Query(query, SNMP_PDU_GETNEXT, words));
         } else if (command == "set") {
             Say(Query(query, SNMP_PDU_SET, words));
+        } else if (command == "stress") {
+            Say(Stress(query, words));
         } else if (command == "traps") {
             Traps(trap);
         } else if (command == "unload") {

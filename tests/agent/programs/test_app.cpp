@@ -306,6 +306,8 @@ int main() {
         } else if (command == "serve") {
             unsigned int slot = 0;
             words >> slot;
+            serving = false;  // a new slot after reconnecting: stop serving the old one
+            if (server.joinable()) server.join();
             serving = true;
             server = std::thread([slot, &serving] { Serve(slot, serving); });
             Say("serving");
