@@ -86,9 +86,10 @@ void ProcessConnectionRequest(const std::uint8_t* record) {
     char line[256];
     std::snprintf(line, sizeof line, "Process Connection Request Time: %lf \n", SnmpTime::GetTime());
     SnmpLog::LogMessage(CString(line), LOG_CODE_INFO);
+    // The values just written to the slot, from our own copies: the shared
+    // fields may already have been changed by an application.
     std::snprintf(line, sizeof line, "In Proc Connect / Pen %d, AppId:%d, ApplInst:%d, SesId:%d, Value: %d \n",
-                  static_cast<int>(LoadShared(base->pen[slot])), static_cast<int>(LoadShared(base->appId[slot])),
-                  static_cast<int>(appInst), slot,
-                  static_cast<int>(static_cast<std::int8_t>(LoadShared(base->sessionState[slot]))));
+                  static_cast<int>(pen), static_cast<int>(appId), static_cast<int>(appInst), slot,
+                  static_cast<int>(kSessionOpened));
     SnmpLog::LogMessage(CString(line), LOG_CODE_INFO);
 }
