@@ -31,6 +31,10 @@ Storage StorageOf(BYTE type) {
 AsnInteger32 PrepareReplyValue(const Message& reply, const AsnAny& current, PreparedValue& prepared) {
     const BYTE type = reply[message::kValueType];
     prepared = PreparedValue{};
+    // Braces initialise only a union's first member: the bytes of the stream
+    // pointer above the 32-bit number may be left as they were. An empty value
+    // must read as no stream at all under every type, so all of it is zeroed.
+    std::memset(&prepared.value, 0, sizeof prepared.value);
     prepared.value.asnType = type;
 
     if (type == ASN_INTEGER) {

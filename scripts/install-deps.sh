@@ -9,6 +9,7 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev googletest
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    clang-14 libclang-rt-14-dev
 )
 
 missing=()

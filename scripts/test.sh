@@ -22,3 +22,9 @@ ctest --preset linux-debug
 cmake --preset linux-asan
 cmake --build --preset linux-asan
 ctest --preset linux-asan
+
+# libFuzzer targets (clang, ASan + UBSan): a fixed number of executions each
+# over the seed corpora, and every input that ever made one fail.
+cmake --preset linux-fuzz
+cmake --build --preset linux-fuzz
+ctest --preset linux-fuzz

@@ -54,7 +54,8 @@ void PublishHeartbeat(QVSNMP_COMBufferHeaderLine* base, const char (&hhmmss)[7])
 
 void Log(const char* text) { SnmpLog::LogMessage(CString(text), LOG_CODE_INFO); }
 
-// Takes out every waiting record; true when at least one was a trap record.
+}  // namespace
+
 bool DrainBaseRing(QVSNMP_COMBufferHeaderLine* base) {
     bool trapSeen = false;
     std::uint8_t record[shm::kSlotSize];
@@ -81,12 +82,16 @@ bool DrainBaseRing(QVSNMP_COMBufferHeaderLine* base) {
     return trapSeen;
 }
 
+namespace {
+
 void SignalTraps() {
     // Under the trap lock, so the event is never set in the middle of a walk.
     ::EnterCriticalSection(&g_TrapCriticalSection);
     ::SetEvent(agent::g_hTrapEvent);
     ::LeaveCriticalSection(&g_TrapCriticalSection);
 }
+
+}  // namespace
 
 void SuperviseSessions(QVSNMP_COMBufferHeaderLine* base) {
     for (int i = 0; i < shm::kSessionCount; ++i) {
@@ -96,8 +101,6 @@ void SuperviseSessions(QVSNMP_COMBufferHeaderLine* base) {
         if (count > kKeepAlivePasses) TimeOutSession(i);
     }
 }
-
-}  // namespace
 
 void RunPass() {
     QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "qv_windows.h"
+#include "shm/layout.h"
 
 // Thread routine started by SnmpExtensionInit; returns 0 when it finds
 // WM_QUIT at the head of its message queue, or when a pass throws.
@@ -31,6 +32,11 @@ void BuildTimeOutNotice(std::uint8_t* message, std::uint16_t sequence, std::uint
 
 // One pass of the worker, without its quit check.
 void RunPass();
+
+// The parts of a pass: takes out every waiting record (true when at least one
+// was a trap record), and counts and times out the up sessions.
+bool DrainBaseRing(QVSNMP_COMBufferHeaderLine* base);
+void SuperviseSessions(QVSNMP_COMBufferHeaderLine* base);
 
 // One time-out of slot `session`: notice into the OUT ring if it fits, views
 // released, row cleared.
