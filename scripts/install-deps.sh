@@ -7,7 +7,7 @@ if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 
 PACKAGES=(
     cmake ninja-build g++ pkg-config
-    libgtest-dev libgmock-dev googletest
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     clang-14 libclang-rt-14-dev
 )
