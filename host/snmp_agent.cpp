@@ -229,8 +229,13 @@ void SnmpAgent::State::Fill(netsnmp_agent_request_info* info, netsnmp_request_in
         } else if (outcome.exception != 0) {
             netsnmp_set_request_error(info, request, outcome.exception);
         } else if (operation == Operation::GetNext && outcome.endOfView) {
-            // Nothing more in this view: net-snmp looks the binding up again
-            // from just past the view, which is the next registered subtree.
+            // Nothing more in this view. A subagent says so and the master
+            // goes on with its next subtree; the embedded agent looks the
+            // binding up again from just past the view.
+            if (subagent) {
+                variable->type = SNMP_ENDOFMIBVIEW;
+                continue;
+            }
             std::vector<oid> past = FromOid(view);
             ++past.back();
             snmp_set_var_objid(variable, past.data(), past.size());

@@ -10,6 +10,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     clang-14 libclang-rt-14-dev
+    libsnmp-dev snmp snmpd snmptrapd
 )
 
 missing=()

@@ -15,8 +15,11 @@
 //   var TAIL int|str|hex VALUE   publishes a variable; TAIL is the OID below the
 //                                enterprise number, e.g. 1.1.3
 //   serve SLOT                   answers the agent's queries on that slot
-//   mode normal|silent|paused|status CODE|stale N|emptynext
-//                                how the answers look (for error cases)
+//   mode normal|silent|paused|status CODE|stale N|emptynext|slow MS
+//                                how the answers look (for error cases); slow
+//                                answers normally after MS milliseconds
+//   stats                        prints "ops get=N getnext=N set=N", the
+//                                requests received so far
 //   fakefull SLOT                makes the OUT ring look full to the agent
 //   lastset                      prints the last SET request as "set tail=T type=Y len=L bytes=HEX"
 //   quit
@@ -79,6 +82,7 @@ std::map<std::vector<std::uint8_t>, Variable> g_variables;
 std::string g_mode = "normal";
 int g_modeArgument = 0;
 std::string g_lastSet = "none";
+int g_received[8] = {};  // requests by operation code
 
 std::vector<std::uint8_t> ParseTail(const std::string& dotted) {
     std::vector<std::uint8_t> tail;
@@ -113,6 +117,7 @@ bool Answer(const std::uint8_t* request, std::uint8_t* reply) {
     std::vector<std::uint8_t> tail;
     for (int i = 4; i < 28 && request[i] != 0; ++i) tail.push_back(request[i]);
     const int operation = request[34];
+    if (operation < 8) ++g_received[operation];
     if (g_mode == "silent") return false;
     if (g_mode == "status") {
         reply[35] = static_cast<std::uint8_t>(g_modeArgument);
@@ -172,10 +177,13 @@ void Serve(unsigned int slot, std::atomic<bool>& running) {
         }
         if (!Answer(request, reply)) continue;
         int stale = 0;
+        int delayMs = 0;
         {
             std::lock_guard<std::mutex> guard(g_serveLock);
             if (g_mode == "stale") stale = g_modeArgument;
+            if (g_mode == "slow") delayMs = g_modeArgument;
         }
+        if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         for (int i = 0; i < stale; ++i) {
             std::uint8_t old[qv::shm::kSlotSize];
             std::memcpy(old, reply, sizeof old);
@@ -323,6 +331,10 @@ int main() {
             auto* control = static_cast<qv::shm::RingControl*>(SnmpSharedMemory::GetSharedMemoryOutputPointer(slot));
             qv::shm::StoreShared(control->readIndex, qv::shm::NextIndex(qv::shm::LoadShared(control->writeIndex)));
             Say("full");
+        } else if (command == "stats") {
+            std::lock_guard<std::mutex> guard(g_serveLock);
+            Say("ops get=" + std::to_string(g_received[3]) + " getnext=" + std::to_string(g_received[5]) +
+                " set=" + std::to_string(g_received[7]));
         } else if (command == "lastset") {
             std::lock_guard<std::mutex> guard(g_serveLock);
             Say(g_lastSet);

@@ -1,0 +1,155 @@
+#include "e2e_support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace qv::e2e {
+
+int FreeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+ToolResult RunProgram(const std::vector<std::string>& command, std::chrono::milliseconds timeout) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    std::vector<char*> argv;
+    for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    ToolResult result;
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        result.output = "cannot start " + command[0];
+        return result;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool ended = false;  // the output closed: the program is done or nearly
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd descriptor{pipeFds[0], POLLIN, 0};
+        if (::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) break;
+        char buffer[4096];
+        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got <= 0) {
+            ended = true;
+            break;
+        }
+        result.output.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(pipeFds[0]);
+    if (!ended) ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+ToolResult Snmp(const std::string& tool, const std::vector<std::string>& arguments,
+                std::chrono::milliseconds timeout) {
+    std::vector<std::string> command{tool, "-m", "", "-On"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunProgram(command, timeout);
+}
+
+std::string Ask(test::ChildProcess& process, const std::string& command) {
+    process.Write(command + "\n");
+    return process.ReadLine(10s).value_or("<no answer>");
+}
+
+Application::Application(int pen, int appId, int appInst) : pen_(pen), appId_(appId), appInst_(appInst) {
+    process_ = std::make_unique<test::ChildProcess>(QV_TEST_APP, std::vector<std::string>{});
+    process_->WaitForLine("ready", 10s);
+}
+
+bool Application::Connect(std::chrono::milliseconds timeout) {
+    const std::string identity = std::to_string(pen_) + " " + std::to_string(appId_) + " " + std::to_string(appInst_);
+    if (Ask(*process_, "map") != "mapped") return false;
+    if (Ask(*process_, "keepalive " + identity + " 300") != "keeping") return false;
+    std::string slot;
+    const bool found = Eventually(
+        [&] {
+            slot = Ask(*process_, "find " + identity);
+            return slot != "slot -1";
+        },
+        timeout);
+    if (!found) return false;
+    slot_ = std::stoi(slot.substr(5));
+    const std::string index = std::to_string(slot_);
+    return Ask(*process_, "open " + index) == "opened" && Ask(*process_, "serve " + index) == "serving" &&
+           Ask(*process_, "up " + index) == "up";
+}
+
+bool Application::Var(const std::string& tail, const std::string& type, const std::string& value) {
+    return Ask(*process_, "var " + tail + " " + type + " " + value) == "var";
+}
+
+void Application::Quit() {
+    Ask(*process_, "quit");
+    process_->Wait(10s);
+}
+
+Host::Host(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--module", QV_MODULE});
+    process_ = std::make_unique<test::ChildProcess>(QV_HOST, arguments);
+}
+
+Host::~Host() {
+    if (process_) Stop(SIGTERM);
+}
+
+std::optional<int> Host::Stop(int signal) {
+    process_->Kill(signal);
+    return process_->Wait(30s);
+}
+
+bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (probe()) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return probe();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line)) {
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace qv::e2e
