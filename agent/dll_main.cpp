@@ -143,11 +143,11 @@ bool StopWorker() {
 }
 
 void StopLogging(bool workerStopped) {
-    if (g_pLogThread != nullptr) {
+    if (CLogThread* logThread = qv::log::LoadLogThread()) {
         if (workerStopped) {
-            g_pLogThread->StopLog();
-            delete g_pLogThread;
-            g_pLogThread = nullptr;
+            logThread->StopLog();
+            qv::log::StoreLogThread(nullptr);
+            delete logThread;
         } else {
             // A worker that outlived its wait may be inside a log call or about
             // to make one. Close the file under the log lock, so no line is
@@ -155,8 +155,8 @@ void StopLogging(bool workerStopped) {
             // later calls find no log object, or one with no file, and write
             // nothing. The object is deliberately never freed.
             ::EnterCriticalSection(&g_LogCriticalSection);
-            g_pLogThread->StopLog();
-            g_pLogThread = nullptr;
+            logThread->StopLog();
+            qv::log::StoreLogThread(nullptr);
             ::LeaveCriticalSection(&g_LogCriticalSection);
         }
     }

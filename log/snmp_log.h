@@ -21,6 +21,17 @@ inline constexpr int LOG_CODE_INFO = 1241;
 inline constexpr int LOG_CODE_WARN = 1242;
 inline constexpr int LOG_CODE_ALARM = 1243;
 
+namespace qv::log {
+
+// g_pLogThread is read by every thread that logs, without the log lock, and
+// cleared by the detach while a late worker may still be logging. Every access
+// that can meet another thread goes through these, so each is one atomic load
+// or store.
+CLogThread* LoadLogThread();
+void StoreLogThread(CLogThread* logThread);
+
+}  // namespace qv::log
+
 namespace SnmpLog {
 
 // Writes nothing unless logging is on, the code is not 1240 and there is a log object.

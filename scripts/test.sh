@@ -28,3 +28,9 @@ ctest --preset linux-asan
 cmake --preset linux-fuzz
 cmake --build --preset linux-fuzz
 ctest --preset linux-fuzz
+
+# The multi-threaded and multi-process tests under ThreadSanitizer. The
+# hostile-peer test races on purpose and is left out.
+cmake --preset linux-tsan
+cmake --build --preset linux-tsan
+TSAN_OPTIONS=halt_on_error=1 ctest --preset linux-tsan -LE 'hostile|bench' -E 'TenThousand'
