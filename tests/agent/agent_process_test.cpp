@@ -531,4 +531,28 @@ TEST_F(AgentProcessTest, QueriesSurviveSessionsTimingOutUnderThem) {
     for (auto& app : apps) Quit(*app);
 }
 
+TEST_F(AgentProcessTest, AFullBaseRingRefusesAppendsAndDrainsOnceTheAgentRuns) {
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto app = StartApp();
+    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    // With the agent stopped nothing drains: the ring takes 1022 records.
+    host->Kill(SIGSTOP);
+    EXPECT_EQ(Ask(*app, "flood 2000 0 0 0 0"), "appended 1022");
+    EXPECT_EQ(Ask(*app, "connect 39917 1 1"), "full");
+    host->Kill(SIGCONT);
+    // One pass takes a ring's worth; the connection request fits again after.
+    ASSERT_EQ(AskUntil(*app, "connect 39917 1 1", "appended", 5s), "appended");
+    EXPECT_EQ(AskUntil(*app, "find 39917 1 1", "slot 0", 5s), "slot 0");
+    BaseRegionView base;
+    ASSERT_TRUE(base.Mapped());
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (base.Header()->readIndex != base.Header()->writeIndex && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(base.Header()->readIndex, base.Header()->writeIndex) << "everything taken out";
+    Quit(*host);
+    Quit(*app);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 //   connect PEN ID INST          appends a connection request
 //   record KIND PEN ID INST      appends a record of any kind
 //   trap PEN ID INST VALUE       appends a trap record with an integer value
+//   flood N KIND PEN ID INST     appends up to N records; prints "appended K"
 //   find PEN ID INST             prints "slot N" (or "slot -1")
 //   open SLOT                    maps the slot's IN and OUT regions and registers them
 //   up SLOT                      sets the slot's state to 2
@@ -229,6 +230,13 @@ int main() {
                 qv::shm::WriteI32(record + 40, value);
             }
             Say(Append(record) ? "appended" : "full");
+        } else if (command == "flood") {
+            int count = 0, kind = 0, pen = 0, appId = 0, appInst = 0;
+            words >> count >> kind >> pen >> appId >> appInst;
+            FillIdentity(record, pen, appId, appInst, kind);
+            int appended = 0;
+            while (appended < count && Append(record)) ++appended;
+            Say("appended " + std::to_string(appended));
         } else if (command == "find") {
             int pen = 0, appId = 0, appInst = 0;
             words >> pen >> appId >> appInst;
