@@ -53,6 +53,23 @@ protected:
         EXPECT_TRUE(app->WaitForLine("ready", 10s));
         return app;
     }
+    // The host after SnmpExtensionInit.
+    std::unique_ptr<ChildProcess> StartAgent() {
+        auto host = StartHost();
+        EXPECT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+        return host;
+    }
+    // An application that has mapped the base region.
+    std::unique_ptr<ChildProcess> StartMappedApp() {
+        auto app = StartApp();
+        EXPECT_EQ(Ask(*app, "map"), "mapped");
+        return app;
+    }
+    // Sends a connection request and waits until the agent has given it `slot`.
+    static void ConnectInto(ChildProcess& app, const std::string& identity, int slot) {
+        ASSERT_EQ(Ask(app, "connect " + identity), "appended");
+        ASSERT_EQ(AskUntil(app, "find " + identity, "slot " + std::to_string(slot), 5s), "slot " + std::to_string(slot));
+    }
     static std::string Ask(ChildProcess& process, const std::string& command) {
         process.Write(command + "\n");
         return process.ReadLine(10s).value_or("<no answer>");
@@ -160,12 +177,9 @@ TEST_F(AgentProcessTest, OtherExecutableNamesLoadTheApplicationRole) {
 }
 
 TEST_F(AgentProcessTest, AttachToAnExistingRegionKeepsTheTableUntilStartUp) {
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
-    auto app = StartApp();
-    ASSERT_EQ(Ask(*app, "map"), "mapped");
-    ASSERT_EQ(Ask(*app, "connect 44821 3 1"), "appended");
-    ASSERT_EQ(AskUntil(*app, "find 44821 3 1", "slot 0", 5s), "slot 0");
+    auto host = StartAgent();
+    auto app = StartMappedApp();
+    ConnectInto(*app, "44821 3 1", 0);
     ASSERT_EQ(Ask(*app, "record 1 0 0 0"), "appended") << "moves the ring indices away from 1";
     std::this_thread::sleep_for(200ms);
     // Kill the agent: the application keeps the region alive.
@@ -189,14 +203,10 @@ TEST_F(AgentProcessTest, AttachToAnExistingRegionKeepsTheTableUntilStartUp) {
 }
 
 TEST_F(AgentProcessTest, DetachWithOpenSessionsClearsTheTableAndReleasesTheRegions) {
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
-    auto app = StartApp();
-    ASSERT_EQ(Ask(*app, "map"), "mapped");
-    ASSERT_EQ(Ask(*app, "connect 39917 1 1"), "appended");
-    ASSERT_EQ(AskUntil(*app, "find 39917 1 1", "slot 0", 5s), "slot 0");
-    ASSERT_EQ(Ask(*app, "connect 39917 7 7"), "appended");
-    ASSERT_EQ(AskUntil(*app, "find 39917 7 7", "slot 1", 5s), "slot 1");
+    auto host = StartAgent();
+    auto app = StartMappedApp();
+    ConnectInto(*app, "39917 1 1", 0);
+    ConnectInto(*app, "39917 7 7", 1);
     ASSERT_EQ(Ask(*app, "up 1"), "up");
     BaseRegionView base;
     ASSERT_TRUE(base.Mapped());
@@ -218,10 +228,8 @@ TEST_F(AgentProcessTest, DetachWithOpenSessionsClearsTheTableAndReleasesTheRegio
 
 TEST_F(AgentProcessTest, SixteenIdentitiesTakeSlotsInOrderAndTheSeventeenthChangesNothing) {
     environment_.CreateDebugDirectory();
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
-    auto app = StartApp();
-    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    auto host = StartAgent();
+    auto app = StartMappedApp();
     for (int i = 0; i < 16; ++i) {
         ASSERT_EQ(Ask(*app, "connect 5113 1 " + std::to_string(i + 1)), "appended");
     }
@@ -254,14 +262,10 @@ TEST_F(AgentProcessTest, SixteenIdentitiesTakeSlotsInOrderAndTheSeventeenthChang
 }
 
 TEST_F(AgentProcessTest, ASilentUpSessionTimesOutWithANoticeWhileAStateOneSessionStays) {
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
-    auto app = StartApp();
-    ASSERT_EQ(Ask(*app, "map"), "mapped");
-    ASSERT_EQ(Ask(*app, "connect 4127 2 1"), "appended");
-    ASSERT_EQ(AskUntil(*app, "find 4127 2 1", "slot 0", 5s), "slot 0");
-    ASSERT_EQ(Ask(*app, "connect 4127 5 5"), "appended");  // stays in state 1
-    ASSERT_EQ(AskUntil(*app, "find 4127 5 5", "slot 1", 5s), "slot 1");
+    auto host = StartAgent();
+    auto app = StartMappedApp();
+    ConnectInto(*app, "4127 2 1", 0);
+    ConnectInto(*app, "4127 5 5", 1);  // stays in state 1
     ASSERT_EQ(Ask(*app, "open 0"), "opened");
     ASSERT_EQ(Ask(*app, "up 0"), "up");
     const auto silentSince = std::chrono::steady_clock::now();
@@ -288,12 +292,9 @@ TEST_F(AgentProcessTest, ASilentUpSessionTimesOutWithANoticeWhileAStateOneSessio
 }
 
 TEST_F(AgentProcessTest, KeepAliveRecordsHoldAnUpSession) {
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
-    auto app = StartApp();
-    ASSERT_EQ(Ask(*app, "map"), "mapped");
-    ASSERT_EQ(Ask(*app, "connect 44821 1 2"), "appended");
-    ASSERT_EQ(AskUntil(*app, "find 44821 1 2", "slot 0", 5s), "slot 0");
+    auto host = StartAgent();
+    auto app = StartMappedApp();
+    ConnectInto(*app, "44821 1 2", 0);
     ASSERT_EQ(Ask(*app, "up 0"), "up");
     ASSERT_EQ(Ask(*app, "keepalive 44821 1 2 1000"), "keeping");
     std::this_thread::sleep_for(6s);
@@ -304,11 +305,9 @@ TEST_F(AgentProcessTest, KeepAliveRecordsHoldAnUpSession) {
 }
 
 TEST_F(AgentProcessTest, TrapRecordsSignalTheTrapEvent) {
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto host = StartAgent();
     EXPECT_EQ(Ask(*host, "trapwait 200"), "trapwait timeout");
-    auto app = StartApp();
-    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    auto app = StartMappedApp();
     ASSERT_EQ(Ask(*app, "trap 39917 3 1 5"), "appended");
     EXPECT_EQ(Ask(*host, "trapwait 5000"), "trapwait signalled");
     // A record without identity is no trap for the worker.
@@ -325,8 +324,7 @@ TEST_F(AgentProcessTest, LivenessFileIsWrittenOnThe1001stPass) {
         std::ofstream longer(liveness, std::ios::binary);
         longer << std::string(80, 'x');
     }
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto host = StartAgent();
     const auto deadline = std::chrono::steady_clock::now() + 90s;
     std::string content;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -474,8 +472,7 @@ TEST_F(QueryProcessTest, TrapsFromThreeEnterprisesArriveAsOneTrap) {
 // Applications fall silent while queries wait on them: the worker times their
 // sessions out and unmaps the agent's views in the middle of those waits.
 TEST_F(AgentProcessTest, QueriesSurviveSessionsTimingOutUnderThem) {
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    auto host = StartAgent();
     constexpr int kApplications = 3;
     std::vector<std::unique_ptr<ChildProcess>> apps;
     auto connect = [&](int i) {
@@ -532,10 +529,8 @@ TEST_F(AgentProcessTest, QueriesSurviveSessionsTimingOutUnderThem) {
 }
 
 TEST_F(AgentProcessTest, AFullBaseRingRefusesAppendsAndDrainsOnceTheAgentRuns) {
-    auto host = StartHost();
-    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
-    auto app = StartApp();
-    ASSERT_EQ(Ask(*app, "map"), "mapped");
+    auto host = StartAgent();
+    auto app = StartMappedApp();
     // With the agent stopped nothing drains: the ring takes 1022 records.
     host->Kill(SIGSTOP);
     EXPECT_EQ(Ask(*app, "flood 2000 0 0 0 0"), "appended 1022");
