@@ -227,9 +227,31 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
                     LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
-// Waits on an event (consuming the signal of an auto-reset one) or on a thread
-// (signalled once it has ended).
+// Waits on an event (consuming the signal of an auto-reset one), on a mutex
+// (taking ownership) or on a thread (signalled once it has ended).
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+}
+
+// ---- named mutexes (mutex.cpp) ------------------------------------------------------
+// Win32 mutexes shared between processes by name, with the same naming and
+// lifetime as named mappings (the object is "/NAME" or "/NS.NAME" in /dev/shm,
+// gone when its last holder lets go). Ownership belongs to a thread and is
+// recursive. When the owner ends without ReleaseMutex - its process killed,
+// even by SIGKILL, or the owning thread ended - the next waiter gets the mutex
+// with WAIT_ABANDONED instead of WAIT_OBJECT_0. Unnamed mutexes work within
+// the process.
+#define WAIT_ABANDONED 0x00000080u
+#define ERROR_NOT_OWNER 288u
+#define SYNCHRONIZE 0x00100000u
+#define MUTEX_MODIFY_STATE 0x0001u
+#define MUTEX_ALL_ACCESS 0x001F0001u
+
+extern "C" {
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name);
+HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
+HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 }
 
 // ---- critical sections (recursive, like Win32's) ---------------------------------

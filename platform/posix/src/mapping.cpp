@@ -62,8 +62,6 @@ bool HeldByAnotherOpen(int error) {
     return error == EAGAIN || error == EACCES;
 }
 
-class SharedMemoryObject;
-
 // The named objects this process holds, for the clean-up at exit. Leaked on
 // purpose, like every table the module's detach may still reach.
 class LiveObjects {
@@ -92,9 +90,11 @@ LiveObjects& Live() {
     return *live;
 }
 
-// One open of a shared-memory object by this process. Handles and views share
-// it; when the last of them lets go, the destructor decides whether the
-// object has died with it.
+}  // namespace
+
+// One open of a shared-memory object by this process. Handles and views (and
+// named mutexes, sync.cpp) share it; when the last of them lets go, the
+// destructor decides whether the object has died with it.
 class SharedMemoryObject {
 public:
     SharedMemoryObject(int fd, std::string shmName, std::uint64_t size)
@@ -153,6 +153,10 @@ private:
     std::string shmName_;  // empty for an unnamed (memfd) object
     std::uint64_t size_;
 };
+
+int SharedMemoryObjectFd(const SharedMemoryObject& object) { return object.Fd(); }
+
+namespace {
 
 // A process that exits still holding objects (without closing its handles,
 // as Windows allows) would otherwise leave their names in /dev/shm until the
@@ -219,6 +223,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
+}  // namespace
+
 // "Global\NAME", "Local\NAME" or "NAME" -> "/NAME" or "/NS.NAME". There is one
 // namespace on Linux; QVSNMP_NAMESPACE keeps independent runs (tests, several
 // instances) apart and is read at every call so that it can change.
@@ -241,6 +247,8 @@ bool SharedMemoryName(std::string_view name, std::string* shmName) {
     return true;
 }
 
+namespace {
+
 class DescriptorGuard {
 public:
     explicit DescriptorGuard(int fd) : fd_(fd) {}
@@ -255,8 +263,8 @@ private:
     int fd_;
 };
 
-// Joins the named object if someone holds it, otherwise (create) starts it
-// afresh or (open) reports it absent. Sets the last error on failure.
+}  // namespace
+
 std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, bool create,
                                                  std::uint64_t size, mode_t mode,
                                                  bool* created) {
@@ -343,6 +351,8 @@ std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, boo
         }
     }
 }
+
+namespace {
 
 std::shared_ptr<SharedMemoryObject> CreateUnnamed(std::uint64_t size) {
     const int fd = ::memfd_create("qvsnmp-mapping", MFD_CLOEXEC);

@@ -5,6 +5,10 @@
 // UTF-8 conversions and the path translation. Nothing here is exported.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,6 +46,23 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     if (!object) SetLastError(ERROR_INVALID_HANDLE);
     return object;
 }
+
+// ---- named shared-memory objects (mapping.cpp) ---------------------------------
+// One open of a named object in /dev/shm with the Windows lifetime: it lives
+// while any process holds an open of it, and the last holder removes the name.
+class SharedMemoryObject;
+
+// "Global\NAME" -> "/NAME" or "/NS.NAME" (QVSNMP_NAMESPACE); false for a name
+// that cannot be one.
+bool SharedMemoryName(std::string_view name, std::string* shmName);
+// Joins the named object if someone holds it, otherwise (create) starts it
+// afresh, zero-filled, or (open) reports it absent. Sets the last error on
+// failure.
+std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, bool create,
+                                                 std::uint64_t size, mode_t mode, bool* created);
+// The open's descriptor; byte locks 0 and 1 belong to the lifetime rules,
+// any other byte is free for the object's own use.
+int SharedMemoryObjectFd(const SharedMemoryObject& object);
 
 // ---- security (security.cpp) ---------------------------------------------------
 // True when the attributes carry a descriptor with a present NULL DACL, the
