@@ -1,0 +1,168 @@
+#include "qvsnmp/base_ring.h"
+
+#include <mutex>
+#include <sstream>
+
+#include "qv_windows.h"
+#include "records.h"
+#include "shm/layout.h"
+#include "shm/ring.h"
+#include "shm/shared_access.h"
+#include "shm/snmp_shared_memory.h"
+#include "shm/snmp_time.h"
+
+namespace qvsnmp {
+
+// The process's one view of the base region. Owned jointly by every BaseRing
+// (and so every Application) of the process; it is registered as the
+// module's base pointer while it exists, so the session functions
+// (SnmpSession::GetCurrentSnmpSessionId, FreeSessionId) work on it.
+class BaseRegion {
+public:
+    BaseRegion(HANDLE mapping, void* view) : mapping_(mapping), view_(view) {
+        SnmpSharedMemory::SetSharedMemoryBasePointer(static_cast<QVSNMP_COMBufferHeaderLine*>(view_));
+    }
+    ~BaseRegion() {
+        if (SnmpSharedMemory::GetSharedMemoryBasePointer() == view_) {
+            SnmpSharedMemory::SetSharedMemoryBasePointer(nullptr);
+        }
+        ::UnmapViewOfFile(view_);
+        ::CloseHandle(mapping_);
+    }
+    BaseRegion(const BaseRegion&) = delete;
+    BaseRegion& operator=(const BaseRegion&) = delete;
+
+    void* View() const { return view_; }
+
+private:
+    HANDLE mapping_;
+    void* view_;
+};
+
+namespace {
+
+std::shared_ptr<BaseRegion> AcquireBaseRegion() {
+    static std::mutex mutex;  // guards shared
+    static std::weak_ptr<BaseRegion> shared;
+    std::lock_guard lock(mutex);
+    if (auto region = shared.lock()) return region;
+    // Opening, never creating: the agent creates the region and owns its
+    // initial contents.
+    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_WRITE, FALSE, qv::shm::kBaseRegionName);
+    if (mapping == nullptr) return nullptr;
+    void* view = ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+    if (view == nullptr) {
+        ::CloseHandle(mapping);
+        return nullptr;
+    }
+    auto region = std::make_shared<BaseRegion>(mapping, view);
+    shared = region;
+    SnmpTime::Init();  // the application's part of the time base
+    return region;
+}
+
+HANDLE OpenAppendLock() {
+    // A NULL DACL, as on the shared regions: applications of every account
+    // must be able to share the lock.
+    SECURITY_DESCRIPTOR descriptor;
+    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+    return ::CreateMutexA(&attributes, FALSE, kAppendLockName);
+}
+
+}  // namespace
+
+bool ParseSuffix(const std::string& dotted, Suffix* suffix) {
+    suffix->clear();
+    if (dotted.empty()) return true;
+    std::istringstream parts(dotted);
+    std::string part;
+    while (std::getline(parts, part, '.')) {
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos) return false;
+        const int id = std::stoi(part);
+        if (id < 1 || id > 127) return false;
+        suffix->push_back(static_cast<std::uint8_t>(id));
+    }
+    return dotted.back() != '.';
+}
+
+std::string FormatSuffix(const Suffix& suffix) {
+    std::string text;
+    for (const std::uint8_t id : suffix) {
+        if (!text.empty()) text += '.';
+        text += std::to_string(id);
+    }
+    return text;
+}
+
+const char* ToString(AppendStatus status) {
+    switch (status) {
+        case AppendStatus::kAppended:
+            return "appended";
+        case AppendStatus::kNoAgent:
+            return "no agent";
+        case AppendStatus::kRingFull:
+            return "base ring full";
+        case AppendStatus::kLockTimeout:
+            return "append lock busy";
+        case AppendStatus::kLockFailed:
+            return "append lock failed";
+        case AppendStatus::kInvalidRecord:
+            return "record does not fit";
+    }
+    return "?";
+}
+
+std::unique_ptr<BaseRing> BaseRing::Open(std::chrono::milliseconds lockTimeout) {
+    auto region = AcquireBaseRegion();
+    if (!region) return nullptr;
+    HANDLE lock = OpenAppendLock();
+    if (lock == nullptr) return nullptr;
+    return std::unique_ptr<BaseRing>(new BaseRing(std::move(region), lock, lockTimeout));
+}
+
+BaseRing::BaseRing(std::shared_ptr<BaseRegion> region, void* lock, std::chrono::milliseconds lockTimeout)
+    : region_(std::move(region)), lock_(lock), lockTimeout_(lockTimeout) {}
+
+BaseRing::~BaseRing() { ::CloseHandle(lock_); }
+
+const void* BaseRing::Region() const { return region_->View(); }
+
+bool BaseRing::ServiceUp() const {
+    return qv::shm::LoadShared(static_cast<const QVSNMP_COMBufferHeaderLine*>(region_->View())->serviceUp) != 0;
+}
+
+AppendResult BaseRing::AppendRecord(const std::uint8_t* record) {
+    const DWORD waited = ::WaitForSingleObject(lock_, static_cast<DWORD>(lockTimeout_.count()));
+    if (waited == WAIT_TIMEOUT) return AppendResult{AppendStatus::kLockTimeout, false};
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return AppendResult{AppendStatus::kLockFailed, false};
+    // An abandoned lock needs no repair: an appender's only write that others
+    // act on is the single store of the write index after its slot is filled,
+    // so a holder that died left its record either whole or unpublished.
+    const bool appended = qv::shm::RingAppend(region_->View(), record);
+    ::ReleaseMutex(lock_);
+    return AppendResult{appended ? AppendStatus::kAppended : AppendStatus::kRingFull, waited == WAIT_ABANDONED};
+}
+
+AppendResult BaseRing::AppendConnectionRequest(const Identity& identity) {
+    std::uint8_t record[detail::kRecordSize];
+    detail::FillConnectionRequest(record, identity, nextTag_++);
+    return AppendRecord(record);
+}
+
+AppendResult BaseRing::AppendTrap(const Identity& identity, const Suffix& suffix, const Value& value) {
+    std::uint8_t record[detail::kRecordSize];
+    if (!detail::FillTrapRecord(record, identity, suffix, value, nextTag_++)) {
+        return AppendResult{AppendStatus::kInvalidRecord, false};
+    }
+    return AppendRecord(record);
+}
+
+AppendResult BaseRing::HoldLockForTesting() {
+    const DWORD waited = ::WaitForSingleObject(lock_, INFINITE);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return AppendResult{AppendStatus::kLockFailed, false};
+    return AppendResult{AppendStatus::kAppended, waited == WAIT_ABANDONED};
+}
+
+}  // namespace qvsnmp
