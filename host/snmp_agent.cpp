@@ -150,12 +150,36 @@ int SnmpAgent::State::OnRequests(netsnmp_mib_handler* handler, netsnmp_handler_r
         case MODE_SET_ACTION: operation = Operation::Set; break;
         default: return SNMP_ERR_NOERROR;
     }
+    netsnmp_pdu* pdu = info->asp->pdu;
+    // A master's GETNEXT whose search range includes its start: the agent
+    // library first offers the bindings as a GET, then sends what is still
+    // unanswered through the same subtree again as a GETNEXT that may return
+    // the start itself. That GETNEXT does all the work. An answer to the GET
+    // pass that arrives later, delegated, would instead end the request with
+    // the GET's answer (noSuchObject for a view without that variable), so
+    // this pass leaves every binding unanswered.
+    if (subagent && operation == Operation::Get &&
+        (pdu->command == SNMP_MSG_GETNEXT || pdu->command == SNMP_MSG_GETBULK)) {
+        return SNMP_ERR_NOERROR;
+    }
     const Oid view = ToOid(registration->rootoid, registration->rootoid_len);
     std::vector<Task> tasks;
     std::vector<Operation> operations;
     for (netsnmp_request_info* request = requests; request != nullptr; request = request->next) {
         if (request->processed) continue;
         netsnmp_variable_list* variable = request->requestvb;
+        // The master scopes each GETNEXT to the registration it routed it to,
+        // and its names always lie in that view. A name before this view
+        // means an earlier view said endOfMibView and the agent library moved
+        // on to our next registration: whatever we found here the library
+        // would drop as outside the master's range. Say endOfMibView at once
+        // instead of asking the applications of the next view.
+        if (subagent && operation == Operation::GetNext &&
+            !StartsWith(ToOid(variable->name, variable->name_length), view)) {
+            variable->type = SNMP_ENDOFMIBVIEW;
+            request->processed = 1;
+            continue;
+        }
         Task task;
         task.operation = operation;
         task.view = view;
@@ -174,7 +198,6 @@ int SnmpAgent::State::OnRequests(netsnmp_mib_handler* handler, netsnmp_handler_r
     }
     if (tasks.empty()) return SNMP_ERR_NOERROR;
 
-    netsnmp_pdu* pdu = info->asp->pdu;
     // The master's AgentX PDUs carry no SNMP version; it maps statuses for
     // its SNMPv1 managers itself.
     const SnmpVersion version = !subagent && pdu->version == SNMP_VERSION_1 ? SnmpVersion::V1 : SnmpVersion::V2c;

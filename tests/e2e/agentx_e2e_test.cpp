@@ -7,6 +7,7 @@
 // (--agentx-timeout) to answer, with an error if need be, before it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "e2e_support.h"
@@ -30,8 +31,12 @@ protected:
         // Only the loopback port and the AgentX socket: no SMUX, no
         // system configuration, persistent files in the test's directory.
         ::setenv("SNMP_PERSISTENT_DIR", environment_.DriveC().c_str(), 1);
+        // Its log goes to a file: it logs every request it receives, and a
+        // pipe nobody reads would stop it in the middle of a walk.
+        const auto log = environment_.DriveC() / "snmpd.log";
         master_ = std::make_unique<test::ChildProcess>(
-            QV_SNMPD, std::vector<std::string>{"-f", "-Lo", "-C", "-c", config.string(), "-I", "-smux", "-m", "",
+            QV_SNMPD, std::vector<std::string>{"-f", "-Lf", log.string(), "-C", "-c", config.string(), "-I", "-smux",
+                                               "-m", "",
                                                "udp:127.0.0.1:" + std::to_string(masterPort_)});
     }
     void StopMaster() {
@@ -44,11 +49,12 @@ protected:
             std::vector<std::string>{"--agentx", socket_, "--agentx-timeout", std::to_string(timeoutSeconds_)});
     }
     ToolResult Tool(const std::string& tool, std::vector<std::string> arguments,
-                    const std::string& community = "public") {
-        std::vector<std::string> all{"-v2c", "-c", community, "-t", "8", "-r", "0",
+                    const std::string& community = "public", const std::string& version = "2c",
+                    std::chrono::milliseconds timeout = 30s) {
+        std::vector<std::string> all{"-v", version, "-c", community, "-t", "8", "-r", "0",
                                      "127.0.0.1:" + std::to_string(masterPort_)};
         all.insert(all.end(), arguments.begin(), arguments.end());
-        return Snmp(tool, all);
+        return Snmp(tool, all, timeout);
     }
     bool Serving() {
         return Tool("snmpget", {".1.3.6.1.4.1.44821"}).output.find("STRING") != std::string::npos;
@@ -91,6 +97,82 @@ TEST_F(AgentxTest, ManagersReachApplicationsThroughTheMaster) {
     ASSERT_EQ(application.Command("mode slow 1500"), "mode slow");
     EXPECT_EQ(Tool("snmpget", {".1.3.6.1.4.1.39917.1.1.1"}).output, ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 5\n");
     application.Quit();
+}
+
+// snmpd serves enterprises of its own (2021, 8072) between and before the
+// module's four views; a walk must pass through all of them, leave the views
+// without applications (4127, and 44821 after its status variable) quietly and
+// end where 1.3.6.1.4.1 ends.
+TEST_F(AgentxTest, WalksThroughTheMasterShowEveryApplicationInOidOrderAndEndCleanly) {
+    StartMaster(5);
+    StartHost();
+    ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s)) << "the subagent never registered";
+    Application second(39917, 2, 1);
+    Application first(39917, 1, 1);
+    Application other(5113, 4, 2);
+    for (Application* application : {&second, &first, &other}) ASSERT_TRUE(application->Connect());
+    ASSERT_TRUE(second.Var("2.1.1", "int", "21"));
+    ASSERT_TRUE(first.Var("1.1.1", "int", "-7"));
+    ASSERT_TRUE(first.Var("1.1.2", "str", "hello"));
+    ASSERT_TRUE(other.Var("4.2.9", "str", "five"));
+    const std::vector<std::string> expected{
+        ".1.3.6.1.4.1.5113.4.2.9 = STRING: \"five\"",
+        ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: -7",
+        ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"",
+        ".1.3.6.1.4.1.39917.2.1.1 = INTEGER: 21",
+        ".1.3.6.1.4.1.44821 = STRING: \"S[0]: Up(2) Pen(39917) ApId(2) ApInst(1)   "
+        "S[1]: Up(2) Pen(39917) ApId(1) ApInst(1)   S[2]: Up(2) Pen(5113) ApId(4) ApInst(2)   \""};
+    auto ours = [](const std::vector<std::string>& lines) {
+        std::vector<std::string> kept;
+        for (const std::string& line : lines) {
+            for (const char* view : {".1.3.6.1.4.1.4127", ".1.3.6.1.4.1.5113", ".1.3.6.1.4.1.39917",
+                                     ".1.3.6.1.4.1.44821"}) {
+                const std::string prefix = view;
+                if (line.starts_with(prefix + ".") || line.starts_with(prefix + " ")) kept.push_back(line);
+            }
+        }
+        return kept;
+    };
+    for (const auto& [tool, version] : std::vector<std::pair<std::string, std::string>>{
+             {"snmpwalk", "2c"}, {"snmpbulkwalk", "2c"}, {"snmpwalk", "1"}}) {
+        const std::string name = tool + " -v" + version;
+        // snmpwalk itself fails (status 1, "OID not increasing") on a step back.
+        // Over a thousand of snmpd's own variables come along.
+        const ToolResult walk = Tool(tool, {".1.3.6.1.4.1"}, "public", version, 120s);
+        EXPECT_EQ(walk.status, 0) << name << "\n" << walk.output;
+        const std::vector<std::string> lines = Lines(walk.output);
+        EXPECT_EQ(ours(lines), expected) << name << "\n" << walk.output;
+        // The master's own enterprise between two of the views is walked too.
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [](const std::string& line) { return line.starts_with(".1.3.6.1.4.1.8072."); }))
+            << name << "\n" << walk.output;
+        // Nothing follows the status variable inside 1.3.6.1.4.1: the walk
+        // leaves the subtree there, without an error or end-of-view line.
+        ASSERT_FALSE(lines.empty()) << name;
+        EXPECT_EQ(lines.back(), expected.back()) << name;
+    }
+    // A walk of one application's subtree stays inside it.
+    EXPECT_EQ(Lines(Tool("snmpwalk", {".1.3.6.1.4.1.39917.1"}).output),
+              (std::vector<std::string>{expected[1], expected[2]}));
+    auto getnexts = [](Application& application) {
+        const std::string stats = application.Command("stats");
+        const auto at = stats.find("getnext=");
+        return at == std::string::npos ? -1 : std::stoi(stats.substr(at + 8));
+    };
+    // A GETNEXT past the end of a view asks only the applications of the views
+    // the master routes it to, each once.
+    const int before = getnexts(other);
+    EXPECT_EQ(Tool("snmpgetnext", {".1.3.6.1.4.1.4127.3"}).output, expected[0] + "\n");
+    EXPECT_EQ(getnexts(other), before + 1);
+    // One GETNEXT with names before a view (the master asks the subagent
+    // from the view's start, inclusive) and inside it (exclusive) in one
+    // AgentX request, inside a view without applications, and past an
+    // application's last variable.
+    EXPECT_EQ(Tool("snmpgetnext", {".1.3.6.1.4.1.5000", ".1.3.6.1.4.1.5113.0", ".1.3.6.1.4.1.4127.3",
+                                   ".1.3.6.1.4.1.39917.1.1.2"})
+                  .output,
+              expected[0] + "\n" + expected[0] + "\n" + expected[0] + "\n" + expected[3] + "\n");
+    for (Application* application : {&second, &first, &other}) application->Quit();
 }
 
 TEST_F(AgentxTest, WithTheMastersDefaultTimeoutASilentApplicationGetsAnErrorAndTheSessionSurvives) {
