@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "e2e_support.h"
 
@@ -17,7 +18,8 @@ namespace {
 
 class AgentxTest : public ::testing::Test {
 protected:
-    void StartMaster(int timeoutSeconds) {
+    // `extra` goes into snmpd.conf as it is (trap sinks).
+    void StartMaster(int timeoutSeconds, const std::string& extra = {}) {
         if (masterPort_ == 0) masterPort_ = FreeUdpPort();
         socket_ = (environment_.DriveC() / "agentx.sock").string();
         const auto config = environment_.DriveC() / "snmpd.conf";
@@ -26,7 +28,8 @@ protected:
                               << "agentXTimeout " << timeoutSeconds << "\n"
                               << "agentXRetries 0\n"
                               << "rocommunity public 127.0.0.1\n"
-                              << "rwcommunity private 127.0.0.1\n";
+                              << "rwcommunity private 127.0.0.1\n"
+                              << extra;
         timeoutSeconds_ = timeoutSeconds;
         // Only the loopback port and the AgentX socket: no SMUX, no
         // system configuration, persistent files in the test's directory.
@@ -173,6 +176,43 @@ TEST_F(AgentxTest, WalksThroughTheMasterShowEveryApplicationInOidOrderAndEndClea
                   .output,
               expected[0] + "\n" + expected[0] + "\n" + expected[0] + "\n" + expected[3] + "\n");
     for (Application* application : {&second, &first, &other}) application->Quit();
+}
+
+// The host hands an application's trap to the master as an AgentX Notify; the
+// master sends it to its own sinks: as SNMPv2c with snmpTrapOID.0 =
+// enterprise.0.specific, and converted to SNMPv1 from that OID.
+TEST_F(AgentxTest, TrapsReachTheMastersSinks) {
+    const int trapPort = FreeUdpPort();
+    const auto trapConfig = environment_.DriveC() / "snmptrapd.conf";
+    const auto received = environment_.DriveC() / "traps.log";
+    std::ofstream(trapConfig) << "disableAuthorization yes\n";
+    test::ChildProcess trapd(QV_SNMPTRAPD, {"-C", "-c", trapConfig.string(), "-f", "-Lf", received.string(), "-On",
+                                            "-m", "", "-M", "/dev/null", "udp:127.0.0.1:" + std::to_string(trapPort)});
+    const std::string sink = "127.0.0.1:" + std::to_string(trapPort);
+    StartMaster(5, "trap2sink " + sink + " public\ntrapsink " + sink + " public\n");
+    StartHost();
+    ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s)) << "the subagent never registered";
+    Application application(39917, 1, 1);
+    ASSERT_TRUE(application.Connect());
+    auto log = [&] {
+        std::ifstream file(received);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    };
+    auto count = [](const std::string& text, const std::string& part) {
+        int n = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    };
+    ASSERT_EQ(application.Command("trap 39917 1 1 42"), "appended");
+    const std::string binding = ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42";
+    ASSERT_TRUE(Eventually([&] { return count(log(), binding) >= 2; }, 20s)) << log();
+    const std::string text = log();
+    EXPECT_EQ(count(text, binding), 2) << text;
+    EXPECT_NE(text.find(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.39917.0.1"), std::string::npos) << text;
+    EXPECT_NE(text.find(".1.3.6.1.4.1.39917 Enterprise Specific Trap (1) Uptime:"), std::string::npos) << text;
+    application.Quit();
+    trapd.Kill(SIGTERM);
+    trapd.Wait(10s);
 }
 
 TEST_F(AgentxTest, WithTheMastersDefaultTimeoutASilentApplicationGetsAnErrorAndTheSessionSurvives) {
