@@ -200,6 +200,10 @@ TEST_F(AgentProcessTest, AttachToAnExistingRegionKeepsTheTableUntilStartUp) {
     EXPECT_EQ(base.Header()->serviceUp, 1);
     Quit(*second);
     Quit(*app);
+    // The killed agent was the only holder of slot 0's regions: their names
+    // outlived it and count as absent, so looking them up removes them.
+    EXPECT_EQ(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\QV_IN1.3.6.1.4.1.39917.0"), nullptr);
+    EXPECT_EQ(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\QV_OUT1.3.6.1.4.1.39917.0"), nullptr);
 }
 
 TEST_F(AgentProcessTest, DetachWithOpenSessionsClearsTheTableAndReleasesTheRegions) {
