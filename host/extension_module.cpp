@@ -1,4 +1,5 @@
 #include "host/extension_module.h"
+#include "host/extension_entry_points.h"
 
 #include <dlfcn.h>
 
@@ -9,16 +10,6 @@
 #include "shm/shared_access.h"
 
 namespace qv::host {
-
-struct ExtensionModule::EntryPoints {
-    PFNSNMPEXTENSIONINIT init = nullptr;
-    PFNSNMPEXTENSIONINITEX initEx = nullptr;
-    PFNSNMPEXTENSIONQUERY query = nullptr;
-    PFNSNMPEXTENSIONTRAP trap = nullptr;
-    // The module's registry of mapped views; any process with the module
-    // loaded may read the session table through it.
-    QVSNMP_COMBufferHeaderLine* (*basePointer)() = nullptr;
-};
 
 namespace {
 
@@ -88,6 +79,12 @@ std::unique_ptr<ExtensionModule> ExtensionModule::Load(const std::string& path, 
         error = path + " is not an SNMP extension agent";
         return nullptr;
     }
+    return module;
+}
+
+std::unique_ptr<ExtensionModule> ExtensionModule::FromEntryPoints(const EntryPoints& entry) {
+    std::unique_ptr<ExtensionModule> module(new ExtensionModule);
+    module->entry_ = std::make_unique<EntryPoints>(entry);
     return module;
 }
 

@@ -18,6 +18,10 @@ class ExtensionModule : public ModuleAccess {
 public:
     // Loads the library (its attach runs now); nullptr and a reason on failure.
     static std::unique_ptr<ExtensionModule> Load(const std::string& path, std::string& error);
+    // The same calls through entry points linked into this process (the
+    // request-path fuzz target); nothing is loaded or unloaded.
+    struct EntryPoints;  // host/extension_entry_points.h
+    static std::unique_ptr<ExtensionModule> FromEntryPoints(const EntryPoints& entry);
     ~ExtensionModule() override;  // unloads: the module's detach runs
     ExtensionModule(const ExtensionModule&) = delete;
     ExtensionModule& operator=(const ExtensionModule&) = delete;
@@ -39,7 +43,6 @@ public:
 
 private:
     ExtensionModule() = default;
-    struct EntryPoints;
     void* library_ = nullptr;
     std::unique_ptr<EntryPoints> entry_;
     void* trapEvent_ = nullptr;

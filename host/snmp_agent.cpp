@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 
+#include "host/net_snmp_binding.h"
 #include "host/retransmission_cache.h"
 
 // Part of net-snmp's agent library without an installed header.
@@ -36,19 +37,6 @@ constexpr long kSelectCapUs = 200 * 1000;
 int Handle(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,
            netsnmp_agent_request_info* info, netsnmp_request_info* requests);
 void DeadlinePassed(unsigned int clientRegistration, void* clientArgument);
-
-Oid ToOid(const oid* ids, size_t length) { return Oid(ids, ids + length); }
-
-std::vector<oid> FromOid(const Oid& value) { return std::vector<oid>(value.begin(), value.end()); }
-
-void SetValue(netsnmp_variable_list* variable, const Value& value) {
-    if (value.type == kAsnInteger) {
-        const long number = value.number;
-        snmp_set_var_typed_value(variable, ASN_INTEGER, &number, sizeof number);
-    } else {
-        snmp_set_var_typed_value(variable, ASN_OCTET_STR, value.bytes.data(), value.bytes.size());
-    }
-}
 
 netsnmp_variable_list* AddVariable(netsnmp_variable_list** list, const Oid& name, u_char type, const void* data,
                                    size_t length) {
@@ -180,20 +168,7 @@ int SnmpAgent::State::OnRequests(netsnmp_mib_handler* handler, netsnmp_handler_r
             request->processed = 1;
             continue;
         }
-        Task task;
-        task.operation = operation;
-        task.view = view;
-        task.name = ToOid(variable->name, variable->name_length);
-        task.inclusive = request->inclusive != 0;
-        if (operation == Operation::Set) {
-            task.value.type = variable->type;
-            if (variable->type == ASN_INTEGER && variable->val.integer != nullptr) {
-                task.value.number = static_cast<std::int32_t>(*variable->val.integer);
-            } else if (variable->type == ASN_OCTET_STR && variable->val.string != nullptr) {
-                task.value.bytes.assign(reinterpret_cast<const char*>(variable->val.string), variable->val_len);
-            }
-        }
-        tasks.push_back(std::move(task));
+        tasks.push_back(TaskForVariable(operation, view, *variable, request->inclusive != 0));
         operations.push_back(operation);
     }
     if (tasks.empty()) return SNMP_ERR_NOERROR;
