@@ -407,6 +407,10 @@ bool SnmpAgent::Start(std::string& error) {
         netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
         netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
     }
+    // net-snmp's agent library would also listen for SMUX peers on TCP port
+    // 199 of every address; the host serves nothing through SMUX.
+    char noSmux[] = "-smux";
+    add_to_init_list(noSmux);
     if (init_agent("qvsnmp") != 0) {
         error = "cannot initialise the SNMP agent";
         return false;

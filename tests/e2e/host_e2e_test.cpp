@@ -6,7 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 #include "e2e_support.h"
 
@@ -226,6 +230,45 @@ TEST_F(HostTest, StoppingDetachesTheModuleAndARestartServesTheRunningApplication
     host_.reset();
     application->Quit();
     EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
+}
+
+// Inodes of the sockets a process holds open.
+std::set<std::string> SocketInodes(pid_t pid) {
+    std::set<std::string> inodes;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+    }
+    return inodes;
+}
+
+// "local-address state" of the sockets in /proc/net/<table> with those inodes.
+std::vector<std::string> SocketsIn(const std::string& table, const std::set<std::string>& inodes) {
+    std::vector<std::string> found;
+    std::ifstream in("/proc/net/" + table);
+    std::string line;
+    std::getline(in, line);  // column titles
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeouts, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeouts >> inode;
+        if (inodes.count(inode) != 0) found.push_back(local + " " + state);
+    }
+    return found;
+}
+
+TEST_F(HostTest, ListensOnlyOnTheGivenEndpoint) {
+    StartHost();
+    const auto inodes = SocketInodes(host_->Pid());
+    // No TCP socket at all (net-snmp's agent library would open SMUX on port
+    // 199 of every address), and one UDP socket: 127.0.0.1 and our port.
+    EXPECT_EQ(SocketsIn("tcp", inodes), std::vector<std::string>{});
+    EXPECT_EQ(SocketsIn("tcp6", inodes), std::vector<std::string>{});
+    EXPECT_EQ(SocketsIn("udp6", inodes), std::vector<std::string>{});
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "0100007F:%04X 07", port_);
+    EXPECT_EQ(SocketsIn("udp", inodes), std::vector<std::string>{expected});
 }
 
 TEST(HostCommandLineTest, BadFlagsAndBusyEndpointsEndWithStatusTwo) {
