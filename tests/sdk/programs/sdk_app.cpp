@@ -12,6 +12,8 @@
 //   holdlock                  takes the append lock and keeps it: "holding"
 //   rawtrap ID N              one trap record through a BaseRing, waiting for
 //                             the lock as long as it takes: "appended abandoned=A"
+//   slow MS PATH              publishes .6: its getter creates the file PATH,
+//                             then takes MS milliseconds to answer INTEGER 6
 //   quit
 // Trap answers are "trap <status> abandoned=0|1".
 //
@@ -21,6 +23,7 @@
 //   .10.1.C.R for C = 1, 2 and R = 1..3: C1 INTEGER R, C2 STRING "row R"
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -143,6 +146,16 @@ int main() {
                                      : qvsnmp::AppendResult{};
             Say(std::string(result ? "appended" : qvsnmp::ToString(result.status)) +
                 " abandoned=" + (result.lockAbandoned ? "1" : "0"));
+        } else if (command == "slow" && app) {
+            int milliseconds = 0;
+            std::string path;
+            words >> milliseconds >> path;
+            app->Publish({6}, [milliseconds, path] {
+                std::ofstream{path} << "in the getter\n";
+                std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+                return Value::Integer(6);
+            });
+            Say("slow");
         } else if (command == "quit") {
             if (app) app->Stop();
             Say("bye");
