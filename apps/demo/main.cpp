@@ -49,7 +49,7 @@ void Say(const std::string& line) {
 
 int main(int argc, char** argv) {
     long pen = 39917, appId = 1, appInst = 1, trapEvery = 0;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; i += 2) {  // flag, value
         const std::string flag = argv[i];
         long* target = flag == "--pen" ? &pen
                        : flag == "--app-id" ? &appId
@@ -62,7 +62,6 @@ int main(int argc, char** argv) {
             Usage();
             return 2;
         }
-        ++i;
     }
 
     // Signals are taken synchronously by the main loop; blocked before any
