@@ -142,6 +142,10 @@ bool StopWorker() {
     return stopped;
 }
 
+// The log object a worker that outlived the detach's wait may still reach;
+// held here, never freed, for the rest of the process.
+CLogThread* g_logThreadKeptForLateWorker = nullptr;
+
 void StopLogging(bool workerStopped) {
     if (CLogThread* logThread = qv::log::LoadLogThread()) {
         if (workerStopped) {
@@ -157,6 +161,7 @@ void StopLogging(bool workerStopped) {
             ::EnterCriticalSection(&g_LogCriticalSection);
             logThread->StopLog();
             qv::log::StoreLogThread(nullptr);
+            g_logThreadKeptForLateWorker = logThread;
             ::LeaveCriticalSection(&g_LogCriticalSection);
         }
     }
