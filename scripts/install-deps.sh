@@ -11,6 +11,7 @@ PACKAGES=(
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     clang-14 libclang-rt-14-dev
     libsnmp-dev snmp snmpd snmptrapd
+    python3 python3-matplotlib
 )
 
 missing=()
