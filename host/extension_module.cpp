@@ -149,7 +149,12 @@ bool ExtensionModule::WaitForTrapEvent(unsigned milliseconds) {
         ::Sleep(milliseconds);
         return false;
     }
+    static_assert(kWaitForever == INFINITE);
     return ::WaitForSingleObject(trapEvent_, milliseconds) == WAIT_OBJECT_0;
+}
+
+void ExtensionModule::WakeTrapWaiter() {
+    if (trapEvent_ != nullptr) ::SetEvent(trapEvent_);
 }
 
 std::vector<Trap> ExtensionModule::CollectTraps() {

@@ -14,6 +14,8 @@
 
 namespace qv::host {
 
+inline constexpr unsigned kWaitForever = 0xFFFFFFFFu;
+
 class ExtensionModule : public ModuleAccess {
 public:
     // Loads the library (its attach runs now); nullptr and a reason on failure.
@@ -36,8 +38,13 @@ public:
     ModuleAnswer Query(Operation operation, const VarBind& binding) override;
     std::vector<Application> Applications(std::uint16_t pen) override;
 
-    // Waits up to `milliseconds` for the trap event; true when it was set.
+    // Waits up to `milliseconds` (kWaitForever: no limit) for the trap event;
+    // true when it was set.
     bool WaitForTrapEvent(unsigned milliseconds);
+    bool HasTrapEvent() const { return trapEvent_ != nullptr; }
+    // Sets the trap event, so that a waiter returns (at shutdown). The module
+    // answers the extra SnmpExtensionTrap call, if any, with FALSE.
+    void WakeTrapWaiter();
     // SnmpExtensionTrap until it returns FALSE.
     std::vector<Trap> CollectTraps();
 

@@ -10,8 +10,8 @@
 
 namespace qv::host {
 namespace {
-// How often the trap thread looks at the stop flag while it waits.
-constexpr unsigned kTrapWaitSliceMs = 200;
+// Without a trap event the trap thread looks at the stop flag this often.
+constexpr unsigned kTrapPollMs = 200;
 }  // namespace
 
 ModuleWorker::ModuleWorker(ExtensionModule& module) : module_(module) {
@@ -33,6 +33,7 @@ void ModuleWorker::Stop() {
         queue_.clear();
     }
     wake_.notify_all();
+    module_.WakeTrapWaiter();
     if (jobs_.joinable()) jobs_.join();
     if (trapPump_.joinable()) trapPump_.join();
 }
@@ -43,6 +44,22 @@ ModuleWorker::JobId ModuleWorker::Submit(SnmpVersion version, std::vector<Task> 
     queue_.push_back(Job{id, version, std::move(tasks)});
     wake_.notify_one();
     return id;
+}
+
+std::optional<std::vector<Outcome>> ModuleWorker::TryRunNow(SnmpVersion version, const std::vector<Task>& tasks) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (stopping_ || busy_ || !queue_.empty()) return std::nullopt;
+        busy_ = true;
+    }
+    std::vector<Outcome> outcomes;
+    for (const Task& task : tasks) outcomes.push_back(RunTask(module_, version, task));
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        busy_ = false;
+    }
+    wake_.notify_all();  // a job submitted meanwhile waits for us
+    return outcomes;
 }
 
 void ModuleWorker::Cancel(JobId job) {
@@ -67,15 +84,17 @@ void ModuleWorker::RunJobs() {
         Job job;
         {
             std::unique_lock<std::mutex> guard(lock_);
-            wake_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+            wake_.wait(guard, [this] { return stopping_ || (!queue_.empty() && !busy_); });
             if (stopping_) return;
             job = std::move(queue_.front());
             queue_.pop_front();
+            busy_ = true;
         }
         Finished done{job.id, {}};
         for (const Task& task : job.tasks) done.outcomes.push_back(RunTask(module_, job.version, task));
         {
             std::lock_guard<std::mutex> guard(lock_);
+            busy_ = false;
             finished_.push_back(std::move(done));
         }
         Notify();
@@ -83,8 +102,11 @@ void ModuleWorker::RunJobs() {
 }
 
 void ModuleWorker::PumpTraps() {
+    // Sleeps until the module sets its trap event, or Stop() sets it to end
+    // the wait: no periodic wake-ups while nothing happens.
+    const unsigned wait = module_.HasTrapEvent() ? kWaitForever : kTrapPollMs;
     while (!stopping_) {
-        if (!module_.WaitForTrapEvent(kTrapWaitSliceMs)) continue;
+        if (!module_.WaitForTrapEvent(wait) || stopping_) continue;
         std::vector<Trap> traps = module_.CollectTraps();
         if (traps.empty()) continue;
         {

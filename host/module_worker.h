@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -32,6 +33,11 @@ public:
     int NotifyDescriptor() const { return notify_; }
 
     JobId Submit(SnmpVersion version, std::vector<Task> tasks);
+    // Runs `tasks` on the calling thread when the module is free (no job
+    // running or queued) and returns their outcomes; otherwise nothing and the
+    // caller submits them. For work the module does without waiting on an
+    // application: it saves two thread hand-overs per request.
+    std::optional<std::vector<Outcome>> TryRunNow(SnmpVersion version, const std::vector<Task>& tasks);
     // A job that has not started yet is dropped; one that runs finishes.
     void Cancel(JobId job);
 
@@ -63,6 +69,7 @@ private:
     std::vector<Finished> finished_;
     std::vector<Trap> traps_;
     JobId nextJob_ = 1;
+    bool busy_ = false;  // a thread is inside SnmpExtensionQuery; guarded by lock_
     std::atomic<bool> stopping_{false};
     std::thread jobs_;
     std::thread trapPump_;

@@ -138,6 +138,10 @@ Outcome RunGetNext(ModuleAccess& module, const Oid& view, const Oid& request, bo
     return outcome;
 }
 
+bool AnsweredByModuleAlone(const Task& task) {
+    return task.operation == Operation::Get && task.name.size() == kPenIndex + 1;
+}
+
 Outcome RunTask(ModuleAccess& module, SnmpVersion version, const Task& task) {
     switch (task.operation) {
         case Operation::Get: return RunGet(module, version, task.name);

@@ -69,6 +69,11 @@ int ManagerErrorStatus(SnmpVersion version, Operation operation, int moduleStatu
 Outcome RunGet(ModuleAccess& module, SnmpVersion version, const Oid& name);
 Outcome RunSet(ModuleAccess& module, SnmpVersion version, const VarBind& binding);
 Outcome RunGetNext(ModuleAccess& module, const Oid& view, const Oid& request, bool inclusive);
+// True when the module answers the task without asking an application, so
+// without its 50 ms reply wait: a GET of an enterprise root (the status
+// variable 1.3.6.1.4.1.44821 and the roots nobody owns).
+bool AnsweredByModuleAlone(const Task& task);
+
 Outcome RunTask(ModuleAccess& module, SnmpVersion version, const Task& task);
 
 }  // namespace qv::host

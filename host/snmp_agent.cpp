@@ -32,7 +32,10 @@ constexpr auto kKeepAnswers = std::chrono::seconds(60);
 constexpr std::size_t kMaxKeptAnswers = 4096;
 // The master's deadline is the whole agentXTimeout; answer this much earlier.
 constexpr long kDeadlineMarginMs = 250;
-constexpr long kSelectCapUs = 200 * 1000;
+// Everything the loop waits for is a descriptor or a net-snmp alarm, which
+// snmp_select_info accounts for; the cap only bounds a wait that nothing else
+// bounds, so an idle host wakes once a second.
+constexpr long kSelectCapUs = 1000 * 1000;
 
 int Handle(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,
            netsnmp_agent_request_info* info, netsnmp_request_info* requests);
@@ -186,6 +189,14 @@ int SnmpAgent::State::OnRequests(netsnmp_mib_handler* handler, netsnmp_handler_r
     if (known != nullptr && known->done) {
         Fill(info, requests, view, operations, known->outcomes);
         return SNMP_ERR_NOERROR;
+    }
+    if (known == nullptr && std::all_of(tasks.begin(), tasks.end(), AnsweredByModuleAlone)) {
+        // Answered at once on this thread when the module is free; nothing to
+        // keep for retransmissions, a copy is answered the same way.
+        if (auto outcomes = worker.TryRunNow(version, tasks)) {
+            Fill(info, requests, view, operations, *outcomes);
+            return SNMP_ERR_NOERROR;
+        }
     }
     ModuleWorker::JobId job;
     if (known != nullptr) {
@@ -462,10 +473,11 @@ void SnmpAgent::Run(int stopDescriptor) {
         int count = 0;
         fd_set readable;
         FD_ZERO(&readable);
-        struct timeval timeout{0, kSelectCapUs};
+        struct timeval timeout{kSelectCapUs / 1000000, kSelectCapUs % 1000000};
         int block = 1;
         snmp_select_info(&count, &readable, &timeout, &block);
-        if (block != 0 || timeout.tv_sec > 0 || timeout.tv_usec > kSelectCapUs) timeout = {0, kSelectCapUs};
+        const long waitUs = timeout.tv_sec * 1000000L + timeout.tv_usec;
+        if (block != 0 || waitUs > kSelectCapUs) timeout = {kSelectCapUs / 1000000, kSelectCapUs % 1000000};
         FD_SET(notify, &readable);
         FD_SET(stopDescriptor, &readable);
         count = std::max({count, notify + 1, stopDescriptor + 1});

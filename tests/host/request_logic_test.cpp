@@ -277,6 +277,24 @@ TEST(NotificationTest, EnterpriseSpecificTrapsBecomeEnterpriseZeroSpecific) {
     EXPECT_TRUE(CarriesTrapEnterprise(trap));
 }
 
+TEST(ModuleAloneTest, OnlyGetsOfAnEnterpriseRootSkipTheApplications) {
+    auto task = [](Operation operation, const char* name) {
+        Task made;
+        made.operation = operation;
+        made.view = O("1.3.6.1.4.1.44821");
+        made.name = O(name);
+        return made;
+    };
+    EXPECT_TRUE(AnsweredByModuleAlone(task(Operation::Get, "1.3.6.1.4.1.44821")));
+    EXPECT_TRUE(AnsweredByModuleAlone(task(Operation::Get, "1.3.6.1.4.1.5113")));
+    // Anything longer reaches an application and its reply wait.
+    EXPECT_FALSE(AnsweredByModuleAlone(task(Operation::Get, "1.3.6.1.4.1.44821.0")));
+    EXPECT_FALSE(AnsweredByModuleAlone(task(Operation::Get, "1.3.6.1.4.1.39917.1.1.1")));
+    // GETNEXT of the root goes on to the applications below it.
+    EXPECT_FALSE(AnsweredByModuleAlone(task(Operation::GetNext, "1.3.6.1.4.1.44821")));
+    EXPECT_FALSE(AnsweredByModuleAlone(task(Operation::Set, "1.3.6.1.4.1.44821")));
+}
+
 TEST(OidTest, ParsesAndPrints) {
     EXPECT_EQ(ParseOid(".1.3.6"), (Oid{1, 3, 6}));
     EXPECT_EQ(ToText(Oid{1, 3, 4294967295u}), "1.3.4294967295");

@@ -51,9 +51,11 @@ const char* ToString(SessionEvent event);
 struct Options {
     // How often the session is renewed; the agent gives up after about 4 s.
     std::chrono::milliseconds keepAlivePeriod{1000};
-    // How often the service thread looks for requests (the agent polls for
-    // the reply every 50 ms).
-    std::chrono::milliseconds pollInterval{5};
+    // How often the service thread looks for requests. The agent looks for
+    // the reply 50 ms after it sent the request (and every 50 ms after that),
+    // so anything well below 50 ms answers at its first look; 20 ms leaves
+    // room for a busy machine and costs an idle application little CPU.
+    std::chrono::milliseconds pollInterval{20};
     // Longest wait for the base ring's append lock.
     std::chrono::milliseconds lockTimeout{2000};
     // Called on the service thread; `session` is the slot 0..15 involved.
