@@ -96,6 +96,7 @@ struct SnmpAgent::State {
     void OnDeadline(std::uint64_t id);
     void OnWorkerReady();
     void SendTrap(const Trap& trap);
+    void SendNotification(const Trap& trap);
     bool OpenSinks(std::string& error);
 };
 
@@ -345,7 +346,37 @@ bool SnmpAgent::State::OpenSinks(std::string& error) {
     return true;
 }
 
+// Room for the bindings of one notification. One trap of the module carries
+// every record of a trap walk, up to a whole ring of them with texts of nearly
+// 1 KiB each; sent whole it would not fit a UDP datagram (65507 bytes) and be
+// lost at once. Parts of this size fit any receiver's buffer with room to
+// spare.
+constexpr std::size_t kNotificationBudget = 8192;
+
+std::size_t EncodedSizeBound(const VarBind& binding) {
+    // Five bytes per sub-identifier at most, the value, and the headers of the
+    // binding, name and value.
+    return binding.name.size() * 5 + binding.value.bytes.size() + 4 + 16;
+}
+
 void SnmpAgent::State::SendTrap(const Trap& trap) {
+    std::size_t used = 0;
+    Trap part = trap;
+    part.bindings.clear();
+    for (const VarBind& binding : trap.bindings) {
+        const std::size_t size = EncodedSizeBound(binding);
+        if (!part.bindings.empty() && used + size > kNotificationBudget) {
+            SendNotification(part);
+            part.bindings.clear();
+            used = 0;
+        }
+        part.bindings.push_back(binding);
+        used += size;
+    }
+    if (!part.bindings.empty() || trap.bindings.empty()) SendNotification(part);
+}
+
+void SnmpAgent::State::SendNotification(const Trap& trap) {
     // The SNMPv2 form: sysUpTime.0 from the module's time stamp, then
     // snmpTrapOID.0, then the module's bindings.
     netsnmp_variable_list* v2 = nullptr;
@@ -382,7 +413,10 @@ void SnmpAgent::State::SendTrap(const Trap& trap) {
             pdu = snmp_pdu_create(SNMP_MSG_TRAP2);
             pdu->variables = snmp_clone_varbind(v2);
         }
-        if (snmp_sess_send(sinks[i], pdu) == 0) snmp_free_pdu(pdu);
+        if (snmp_sess_send(sinks[i], pdu) == 0) {
+            snmp_free_pdu(pdu);
+            snmp_log(LOG_ERR, "snmp: a trap could not be sent to a sink\n");
+        }
     }
     snmp_free_varbind(v2);
 }

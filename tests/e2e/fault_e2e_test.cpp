@@ -3,7 +3,10 @@
 // process that dies here dies by SIGKILL, so nothing of it runs on the way out.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <future>
 #include <thread>
 
@@ -153,6 +156,42 @@ TEST_F(FaultTest, HostKilledAndRestartedWhileApplicationsKeepTheirMappings) {
     SdkApp& back = StartApp(2);
     EXPECT_EQ(Get(back.Oid("1")).output, back.Oid("1") + " = INTEGER: 42\n");
     EXPECT_EQ(environment_.LeftoverSharedMemory().size(), objectsBefore);
+}
+
+TEST_F(FaultTest, TrapBacklogOfAStalledHostReachesTheSinkWhole) {
+    const int trapPort = FreeUdpPort();
+    const auto config = environment_.DriveC() / "snmptrapd.conf";
+    std::ofstream(config) << "disableAuthorization yes\n";
+    test::ChildProcess trapd(QV_SNMPTRAPD, {"-C", "-c", config.string(), "-f", "-Lo", "-On", "-m", "", "-M",
+                                            "/dev/null", "udp:127.0.0.1:" + std::to_string(trapPort)});
+    port_ = FreeUdpPort();
+    host_ = std::make_unique<Host>(std::vector<std::string>{"--listen", "udp:127.0.0.1:" + std::to_string(port_),
+                                                            "--trap2-sink", "127.0.0.1:" + std::to_string(trapPort)});
+    ASSERT_TRUE(Eventually([&] { return Get(kStatus).status == 0; }));
+    SdkApp& app = StartApp(1);
+
+    // While the host is stopped, 100 traps of 900-byte texts pile up; its next
+    // trap walk takes them all at once, far more than one datagram carries.
+    constexpr int kTraps = 100;
+    ASSERT_EQ(::kill(host_->Pid(), SIGSTOP), 0);
+    const std::string text(900, 'x');
+    for (int i = 0; i < kTraps; ++i) {
+        ASSERT_EQ(app.Command("trap text 5 backlog " + std::to_string(i) + " " + text), "trap appended abandoned=0");
+    }
+    ASSERT_EQ(::kill(host_->Pid(), SIGCONT), 0);
+
+    std::set<int> received;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (received.size() < kTraps && std::chrono::steady_clock::now() < deadline) {
+        const auto line = trapd.ReadLine(500ms);
+        if (!line) continue;
+        for (auto at = line->find("\"backlog "); at != std::string::npos; at = line->find("\"backlog ", at + 1)) {
+            received.insert(std::atoi(line->c_str() + at + 9));
+        }
+    }
+    EXPECT_EQ(received.size(), static_cast<std::size_t>(kTraps));
+    trapd.Kill(SIGTERM);
+    trapd.Wait(10s);
 }
 
 }  // namespace
