@@ -13,6 +13,8 @@ struct SlotViews {
     std::mutex lock;
     UniqueView in;
     UniqueView out;
+    UniqueMappingHandle inMapping;
+    UniqueMappingHandle outMapping;
     std::uint32_t generation = 0;
 };
 
@@ -44,12 +46,15 @@ SessionLock::~SessionLock() {
 
 namespace session_views {
 
-void Install(int session, UniqueView in, UniqueView out) {
+void Install(int session, UniqueView in, UniqueView out, UniqueMappingHandle inMapping,
+             UniqueMappingHandle outMapping) {
     if (!InRange(session)) return;
     Release(session);
     SlotViews& slot = Slots()[session];
     slot.in = std::move(in);
     slot.out = std::move(out);
+    slot.inMapping = std::move(inMapping);
+    slot.outMapping = std::move(outMapping);
     ++slot.generation;
     const auto index = static_cast<unsigned int>(session);
     SnmpSharedMemory::SetSharedMemoryInputPointer(index, slot.in.Get());
@@ -65,6 +70,8 @@ void Release(int session) {
     SnmpSharedMemory::SetSharedMemoryOutputPointer(index, nullptr);
     slot.in.Reset();
     slot.out.Reset();
+    slot.inMapping.Reset();
+    slot.outMapping.Reset();
     ++slot.generation;
 }
 

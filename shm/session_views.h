@@ -31,13 +31,21 @@ private:
 // All of these require the session's lock to be held by the caller.
 namespace session_views {
 
-// Takes ownership of the two views, registers them in SnmpSharedMemory and
-// releases whatever views the slot held before (a slot freed by its
-// application and then connected again).
-void Install(int session, UniqueView in, UniqueView out);
+// Takes ownership of the two views (and of the mapping handles they came
+// from), registers the views in SnmpSharedMemory and releases whatever the
+// slot held before (a slot freed by its application and then connected
+// again).
+//
+// The handles are kept because a view alone does not keep a region's name:
+// Windows removes a named object from the namespace when its last handle is
+// closed, even while views of it remain, and an application could then no
+// longer open the regions of its session by name.
+void Install(int session, UniqueView in, UniqueView out, UniqueMappingHandle inMapping = UniqueMappingHandle(),
+             UniqueMappingHandle outMapping = UniqueMappingHandle());
 
-// Unmaps the slot's IN view, then its OUT view, and clears the registry's
-// pointers for the slot. Does nothing for a slot without views.
+// Unmaps the slot's IN view, then its OUT view, closes the two mapping
+// handles and clears the registry's pointers for the slot. Does nothing for a
+// slot without views.
 void Release(int session);
 
 bool Held(int session);

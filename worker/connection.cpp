@@ -48,9 +48,9 @@ void ProcessConnectionRequest(const std::uint8_t* record) {
 
     NullDaclSecurity security;
     DWORD lastError = 0;
-    // The mapping handles are closed when this function returns: the views
-    // keep the regions alive, and a time-out then needs to release the views
-    // only. Nothing of a failed attempt is kept, and the slot stays free.
+    // The mapping handles stay with the views until the session is released:
+    // the names must outlive this function for the application to open them.
+    // Nothing of a failed attempt is kept, and the slot stays free.
     UniqueMappingHandle in(CreateNamedRegion(inName, security.Attributes(), &lastError));
     if (!in) return;
     UniqueMappingHandle out(CreateNamedRegion(outName, security.Attributes(), &lastError));
@@ -73,7 +73,7 @@ void ProcessConnectionRequest(const std::uint8_t* record) {
     RingResetWriteIndex(inView.Get());
     {
         SessionLock lock(slot);
-        session_views::Install(slot, std::move(inView), std::move(outView));
+        session_views::Install(slot, std::move(inView), std::move(outView), std::move(in), std::move(out));
     }
 
     // SYNC POINT: the row is written last, so whoever finds the slot by its
