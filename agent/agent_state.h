@@ -28,7 +28,13 @@ extern HANDLE g_hWorkerThread;
 extern DWORD g_dwWorkerThreadId;
 extern HANDLE g_hTrapEvent;
 
-// How long the detach waits for the worker to see its quit message.
+// How long a stop waits for the worker to see its quit message.
 inline constexpr DWORD kWorkerStopWaitMs = 20000;
+
+// Posts WM_QUIT to the service worker, waits up to kWorkerStopWaitMs for it to
+// end and closes its handle; does nothing when no worker runs. Called by
+// SnmpExtensionClose and by the module detach, whichever comes first. False
+// while a worker that outlived its wait may still be running (and logging).
+bool StopServiceWorker();
 
 }  // namespace qv::agent

@@ -124,24 +124,6 @@ bool ProcessAttach(HINSTANCE instance, LocalTrace& trace) {
     return true;
 }
 
-// Stops the worker. False when it did not end within the wait and may still
-// be running (and logging).
-bool StopWorker() {
-    using namespace qv::agent;
-    bool stopped = true;
-    if (g_hWorkerThread != nullptr) {
-        ::PostThreadMessageW(g_dwWorkerThreadId, WM_QUIT, 0, 0);
-        stopped = ::WaitForSingleObject(g_hWorkerThread, kWorkerStopWaitMs) == WAIT_OBJECT_0;
-        ::CloseHandle(g_hWorkerThread);
-        g_hWorkerThread = nullptr;
-    }
-    if (g_hTrapEvent != nullptr) {
-        ::CloseHandle(g_hTrapEvent);
-        g_hTrapEvent = nullptr;
-    }
-    return stopped;
-}
-
 // The log object a worker that outlived the detach's wait may still reach;
 // held here, never freed, for the rest of the process.
 CLogThread* g_logThreadKeptForLateWorker = nullptr;
@@ -198,7 +180,19 @@ void ProcessDetach(LocalTrace& trace) {
     trace.Line("case DLL_PROCESS_DETACH");
     // The worker goes first, so that none of its log calls can reach the lock
     // or the log object after they are gone.
-    const bool workerStopped = StopWorker();
+    //
+    // When the service stops an agent it calls SnmpExtensionClose first, which
+    // stops the worker outside the loader lock; this call then finds no worker
+    // and returns at once. Without that call (a host that unloads the module
+    // directly) the wait happens here, under the loader lock: on Windows a
+    // thread's exit needs that lock, so the worker cannot finish and the wait
+    // runs its full time before detach goes on. At process exit the system
+    // has ended the worker already and the wait returns at once.
+    const bool workerStopped = qv::agent::StopServiceWorker();
+    if (g_hTrapEvent != nullptr) {
+        ::CloseHandle(g_hTrapEvent);
+        g_hTrapEvent = nullptr;
+    }
     StopLogging(workerStopped);
     if (g_isAgentRole && SnmpSharedMemory::GetSharedMemoryBasePointer() != nullptr) {
         TearDownSharedState(trace);

@@ -87,3 +87,11 @@ BOOL WINAPI SnmpExtensionInitEx(AsnObjectIdentifier* nextView) {
     RegisterView(nextView);
     return TRUE;
 }
+
+void WINAPI SnmpExtensionClose() {
+    // The trap event, the log and the shared regions stay until the detach:
+    // the service may still hold the event, and the detach's order (worker,
+    // then logging, then the shared state) is kept by stopping only the worker
+    // here.
+    qv::agent::StopServiceWorker();
+}

@@ -14,6 +14,10 @@ QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionQuery(BYTE pduType, SnmpVarBindList* bi
 QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* genericTrap,
                                               AsnInteger32* specificTrap, AsnTimeticks* timeStamp,
                                               SnmpVarBindList* bindings);
+// Called by the service before it unloads the agent. Stops the service worker
+// here, on the service's thread and outside the loader lock, where the worker
+// can end at once; the detach that follows finds it stopped.
+QVSNMP_EXTERN_C void WINAPI SnmpExtensionClose();
 
 namespace qv::agent {
 
