@@ -1,5 +1,5 @@
-// A stand-in for the SNMP service, for tests: its executable is named `snmp`,
-// so the module it loads plays the agent. It loads the module the way the
+// A stand-in for the SNMP service, for tests: its executable is named `snmp`
+// (snmp.exe on Windows), so the module it loads plays the agent. It loads the module the way the
 // service does (load the library, look the entry points up by name) and then
 // follows one command per line on standard input, answering on standard
 // output:
@@ -15,25 +15,42 @@
 //   traps                calls SnmpExtensionTrap until it returns FALSE; prints
 //                        "trap enterprise=E generic=G specific=S ticks=T count=N",
 //                        one "bind name=N type=T value=V" per binding, then "traps done"
-//   unload               unloads the module; prints "unloaded"
+//   thread               runs a short-lived thread to its end; prints "thread"
+//   close                SnmpExtensionClose when exported; prints "closed <ms>"
+//                        or "noclose"
+//   unload               as the service stops an agent: SnmpExtensionClose when
+//                        exported, then unload; prints "unloaded"
+//   freeonly             unloads without SnmpExtensionClose; prints "freed <ms>"
 //   quit                 prints "bye" and exits (the process exit detaches)
-#include <dlfcn.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "module_loader.h"
 #include "qv_snmp.h"
 
 namespace {
 
-using InitFunction = BOOL (*)(DWORD, HANDLE*, AsnObjectIdentifier*);
-using InitExFunction = BOOL (*)(AsnObjectIdentifier*);
-using QueryFunction = BOOL (*)(BYTE, SnmpVarBindList*, AsnInteger32*, AsnInteger32*);
-using TrapFunction = BOOL (*)(AsnObjectIdentifier*, AsnInteger32*, AsnInteger32*, AsnTimeticks*, SnmpVarBindList*);
+using InitFunction = BOOL(WINAPI*)(DWORD, HANDLE*, AsnObjectIdentifier*);
+using InitExFunction = BOOL(WINAPI*)(AsnObjectIdentifier*);
+using QueryFunction = BOOL(WINAPI*)(BYTE, SnmpVarBindList*, AsnInteger32*, AsnInteger32*);
+using TrapFunction = BOOL(WINAPI*)(AsnObjectIdentifier*, AsnInteger32*, AsnInteger32*, AsnTimeticks*,
+                                   SnmpVarBindList*);
+using CloseFunction = void(WINAPI*)();
+
+template <typename Function>
+Function EntryPoint(qv::test::ModuleHandle module, const char* name) {
+    return reinterpret_cast<Function>(qv::test::FindEntryPoint(module, name));
+}
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
 
 std::string Dotted(const AsnObjectIdentifier& oid) {
     std::string text;
@@ -190,15 +207,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: snmp MODULE_PATH\n");
         return 2;
     }
-    void* module = ::dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    qv::test::ModuleHandle module = qv::test::LoadModule(argv[1], error);
     if (module == nullptr) {
-        std::fprintf(stderr, "cannot load %s: %s\n", argv[1], ::dlerror());
+        std::fprintf(stderr, "cannot load %s: %s\n", argv[1], error.c_str());
         return 2;
     }
-    auto init = reinterpret_cast<InitFunction>(::dlsym(module, "SnmpExtensionInit"));
-    auto initEx = reinterpret_cast<InitExFunction>(::dlsym(module, "SnmpExtensionInitEx"));
-    auto query = reinterpret_cast<QueryFunction>(::dlsym(module, "SnmpExtensionQuery"));
-    auto trap = reinterpret_cast<TrapFunction>(::dlsym(module, "SnmpExtensionTrap"));
+    auto init = EntryPoint<InitFunction>(module, "SnmpExtensionInit");
+    auto initEx = EntryPoint<InitExFunction>(module, "SnmpExtensionInitEx");
+    auto query = EntryPoint<QueryFunction>(module, "SnmpExtensionQuery");
+    auto trap = EntryPoint<TrapFunction>(module, "SnmpExtensionTrap");
+    // Optional for an extension agent: the service calls it before it
+    // unloads the agent when it is there.
+    auto close = EntryPoint<CloseFunction>(module, "SnmpExtensionClose");
     if (init == nullptr || initEx == nullptr || query == nullptr || trap == nullptr) {
         std::fprintf(stderr, "entry points missing\n");
         return 2;
@@ -208,6 +229,7 @@ int main(int argc, char** argv) {
     HANDLE trapEvent = nullptr;
     std::string line;
     while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         std::istringstream words(line);
         std::string command;
         words >> command;
@@ -237,10 +259,24 @@ int main(int argc, char** argv) {
             Say(Stress(query, words));
         } else if (command == "traps") {
             Traps(trap);
-        } else if (command == "unload") {
-            ::dlclose(module);
+        } else if (command == "thread") {
+            std::thread([] {}).join();
+            Say("thread");
+        } else if (command == "close") {
+            if (close == nullptr) {
+                Say("noclose");
+            } else {
+                const auto start = std::chrono::steady_clock::now();
+                close();
+                Say("closed " + std::to_string(MillisecondsSince(start)));
+            }
+        } else if (command == "unload" || command == "freeonly") {
+            if (command == "unload" && close != nullptr) close();
+            const auto start = std::chrono::steady_clock::now();
+            qv::test::UnloadModule(module);
             module = nullptr;
-            Say("unloaded");
+            Say(command == "unload" ? std::string("unloaded")
+                                    : "freed " + std::to_string(MillisecondsSince(start)));
         } else if (command == "quit") {
             Say("bye");
             return 0;

@@ -68,7 +68,10 @@ void* MapRegion(const char* name) {
     HANDLE mapping = ::OpenFileMappingA(FILE_MAP_WRITE, FALSE, name);
     if (mapping == nullptr) return nullptr;
     void* view = ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-    ::CloseHandle(mapping);  // the view keeps the region
+    // The handle is kept for the life of the process: on Windows a view
+    // keeps the region but not its name, which goes with the last handle, and
+    // an agent that restarts must find the regions by name.
+    if (view == nullptr) ::CloseHandle(mapping);
     return view;
 }
 
@@ -206,6 +209,7 @@ int main() {
     std::string line;
     Say("ready");
     while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         std::istringstream words(line);
         std::string command;
         words >> command;
