@@ -2,11 +2,13 @@
 // a separate application process talks to it through shared memory.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -41,15 +43,19 @@ private:
     void* view_ = nullptr;
 };
 
+// Paths of the helper programs in the system's own form (backslashes on
+// Windows, where the build system names them with forward slashes).
+std::string HelperPath(const char* path) { return std::filesystem::path(path).make_preferred().string(); }
+
 class AgentProcessTest : public ::testing::Test {
 protected:
-    std::unique_ptr<ChildProcess> StartHost(const std::string& executable = QV_TEST_HOST) {
-        auto host = std::make_unique<ChildProcess>(executable, std::vector<std::string>{QV_TEST_MODULE});
+    std::unique_ptr<ChildProcess> StartHost(const std::string& executable = HelperPath(QV_TEST_HOST)) {
+        auto host = std::make_unique<ChildProcess>(executable, std::vector<std::string>{HelperPath(QV_TEST_MODULE)});
         EXPECT_TRUE(host->WaitForLine("loaded", 10s));
         return host;
     }
     std::unique_ptr<ChildProcess> StartApp() {
-        auto app = std::make_unique<ChildProcess>(QV_TEST_APP, std::vector<std::string>{});
+        auto app = std::make_unique<ChildProcess>(HelperPath(QV_TEST_APP), std::vector<std::string>{});
         EXPECT_TRUE(app->WaitForLine("ready", 10s));
         return app;
     }
@@ -161,9 +167,17 @@ TEST_F(AgentProcessTest, AgentAttachAndDetachTraceAndLogInOrder) {
 
 TEST_F(AgentProcessTest, OtherExecutableNamesLoadTheApplicationRole) {
     environment_.CreateDebugDirectory();
-    for (const std::string name : {"SNMP", "snmp2"}) {
-        const auto copy = environment_.DriveC() / name;
-        std::filesystem::copy_file(QV_TEST_HOST, copy, std::filesystem::copy_options::overwrite_existing);
+    // Windows finds the name without its extension, whatever the case of
+    // either; on Linux there is no extension.
+    const std::string suffix = qv::test::kExecutableSuffix;
+    std::string upperSuffix = suffix;
+    for (char& c : upperSuffix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const auto copies = environment_.DriveC() / "QVTEMP" / "hosts";
+    std::filesystem::create_directories(copies);
+    for (const auto& [name, file] : {std::pair<std::string, std::string>{"SNMP", "SNMP" + upperSuffix},
+                                     std::pair<std::string, std::string>{"snmp2", "snmp2" + suffix}}) {
+        const auto copy = copies / file;
+        std::filesystem::copy_file(HelperPath(QV_TEST_HOST), copy, std::filesystem::copy_options::overwrite_existing);
         auto host = StartHost(copy.string());
         BaseRegionView base;
         EXPECT_FALSE(base.Mapped()) << name << " must not create the base region";
@@ -183,7 +197,7 @@ TEST_F(AgentProcessTest, AttachToAnExistingRegionKeepsTheTableUntilStartUp) {
     ASSERT_EQ(Ask(*app, "record 1 0 0 0"), "appended") << "moves the ring indices away from 1";
     std::this_thread::sleep_for(200ms);
     // Kill the agent: the application keeps the region alive.
-    host->Kill(SIGKILL);
+    host->Terminate();
     host->Wait(10s);
 
     auto second = StartHost();
@@ -536,10 +550,10 @@ TEST_F(AgentProcessTest, AFullBaseRingRefusesAppendsAndDrainsOnceTheAgentRuns) {
     auto host = StartAgent();
     auto app = StartMappedApp();
     // With the agent stopped nothing drains: the ring takes 1022 records.
-    host->Kill(SIGSTOP);
+    host->Suspend();
     EXPECT_EQ(Ask(*app, "flood 2000 0 0 0 0"), "appended 1022");
     EXPECT_EQ(Ask(*app, "connect 39917 1 1"), "full");
-    host->Kill(SIGCONT);
+    host->Resume();
     // One pass takes a ring's worth; the connection request fits again after.
     ASSERT_EQ(AskUntil(*app, "connect 39917 1 1", "appended", 5s), "appended");
     EXPECT_EQ(AskUntil(*app, "find 39917 1 1", "slot 0", 5s), "slot 0");
@@ -552,6 +566,126 @@ TEST_F(AgentProcessTest, AFullBaseRingRefusesAppendsAndDrainsOnceTheAgentRuns) {
     EXPECT_EQ(base.Header()->readIndex, base.Header()->writeIndex) << "everything taken out";
     Quit(*host);
     Quit(*app);
+}
+
+// The log file with its time stamps replaced by "T": UTF-16LE throughout,
+// every line "YYYY-MM-DD HH:MM:SS " then the level and text.
+std::string LogWithoutTimes(const std::string& bytes) {
+    EXPECT_EQ(bytes.size() % 2, 0u);
+    std::string narrow;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        EXPECT_EQ(bytes[i + 1], '\0') << "offset " << i;
+        narrow += bytes[i];
+    }
+    const std::regex stamp("(^|\r\n)[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ");
+    return std::regex_replace(narrow, stamp, "$1T ");
+}
+
+TEST_F(AgentProcessTest, UnloadAfterCloseIsPromptAndKeepsTheDetachOrder) {
+    environment_.CreateDebugDirectory();
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    const std::string closed = Ask(*host, "close");
+    ASSERT_EQ(closed.rfind("closed ", 0), 0u) << closed;
+    EXPECT_LT(std::stoi(closed.substr(7)), 2000) << "the worker ends within a few passes";
+    const std::string freed = Ask(*host, "freeonly");
+    ASSERT_EQ(freed.rfind("freed ", 0), 0u) << freed;
+    EXPECT_LT(std::stoi(freed.substr(6)), 2000) << "the detach finds the worker stopped";
+    Quit(*host);
+
+    // On Windows the worker's start and end are thread notifications.
+#if defined(_WIN32)
+    const std::string workerLines =
+        "case DLL_THREAD_ATTACH\r\nI'm exiting DllMain!\r\ncase DLL_THREAD_DETACH\r\nI'm exiting DllMain!\r\n";
+#else
+    const std::string workerLines;
+#endif
+    EXPECT_EQ(TraceFile("SNMPlogDllMain.txt"),
+              "case DLL_PROCESS_ATTACH\r\n"
+              "gb_LogCriticalSectionInitialised = true;\r\n"
+              "gb_EnableLog = true;\r\n"
+              "SnmpLog::GetLoggingThread()->StartLog();\r\n"
+              "fInit\r\n"
+              "gb_IAmTheWindowsService\r\n"
+              "QVSNMP.dll loaded by WindowsSnmp\r\n"
+              "I'm exiting DllMain!\r\n" +
+                  workerLines +
+                  "case DLL_PROCESS_DETACH\r\n"
+                  "Service down!\r\n"
+                  "Exit process detach\r\n"
+                  "I'm exiting DllMain!\r\n");
+    EXPECT_EQ(TraceFile("SNMPlogInit.txt"), "Enter Init\r\nService up!\r\nSnmpExtensionInit: 44821\r\nExit Init\r\n");
+    EXPECT_EQ(TraceFile("GetNextRequest.txt"), "");
+    // The stop line is the log's last: the worker was gone before logging was.
+    EXPECT_EQ(LogWithoutTimes(qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt")),
+              "T INFO : QVSNMP File Logging started\r\n"
+              "T INFO : QVSNMP.dll loaded\n\r\n"
+              "T INFO : File Logging stopped\r\n");
+    EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
+}
+
+// A host that unloads the agent without SnmpExtensionClose: the detach stops
+// the worker itself. Where the loader holds a lock that a thread's exit needs
+// (Windows), that stop waits its full 20 s; elsewhere it is prompt. Either way
+// the detach completes in order and the host goes on.
+TEST_F(AgentProcessTest, UnloadWithoutCloseStillStopsTheWorkerBeforeLogging) {
+    environment_.CreateDebugDirectory();
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    host->Write("freeonly\n");
+    const std::string freed = host->ReadLine(40s).value_or("<no answer>");
+    ASSERT_EQ(freed.rfind("freed ", 0), 0u) << freed;
+    const int milliseconds = std::stoi(freed.substr(6));
+    std::cout << "unload without SnmpExtensionClose took " << milliseconds << " ms\n";
+    EXPECT_LT(milliseconds, 25000);
+#if !defined(_WIN32)
+    // No loader lock stands in the worker's way here, once it has started.
+    EXPECT_LT(milliseconds, 2000);
+#endif
+    Quit(*host);
+    const std::string trace = TraceFile("SNMPlogDllMain.txt");
+    EXPECT_NE(trace.find("case DLL_PROCESS_DETACH\r\nService down!\r\nExit process detach\r\n"), std::string::npos)
+        << trace;
+    const std::string log = qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt");
+    std::string narrow;
+    for (std::size_t i = 0; i + 1 < log.size(); i += 2) narrow += log[i];
+    const std::string stop = " INFO : File Logging stopped\r\n";
+    ASSERT_GE(narrow.size(), stop.size());
+    EXPECT_EQ(narrow.substr(narrow.size() - stop.size()), stop);
+}
+
+// A host that simply exits with the worker running: the process exit runs
+// the detach after the system has ended the other threads, so nothing waits.
+TEST_F(AgentProcessTest, ProcessExitWithTheWorkerRunningDetachesPromptly) {
+    environment_.CreateDebugDirectory();
+    auto host = StartHost();
+    ASSERT_EQ(Ask(*host, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ask(*host, "quit"), "bye");
+    EXPECT_EQ(host->Wait(30s), 0);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    std::cout << "exit with the worker running took " << took.count() << " ms\n";
+    EXPECT_LT(took, 5s);
+    const std::string trace = TraceFile("SNMPlogDllMain.txt");
+    EXPECT_NE(trace.find("case DLL_PROCESS_DETACH\r\nService down!\r\nExit process detach\r\nI'm exiting DllMain!\r\n"),
+              std::string::npos)
+        << trace;
+}
+
+TEST_F(AgentProcessTest, ThreadsOfTheHostAreTracedAsThreadAttachAndDetach) {
+#if !defined(_WIN32)
+    GTEST_SKIP() << "the Linux loader tells a library nothing about threads";
+#endif
+    environment_.CreateDebugDirectory();
+    auto host = StartHost();
+    const std::size_t afterLoad = TraceFile("SNMPlogDllMain.txt").size();
+    EXPECT_EQ(Ask(*host, "thread"), "thread");
+    Quit(*host);
+    const std::string trace = TraceFile("SNMPlogDllMain.txt");
+    ASSERT_GT(trace.size(), afterLoad);
+    EXPECT_EQ(trace.substr(afterLoad, trace.find("case DLL_PROCESS_DETACH") - afterLoad),
+              "case DLL_THREAD_ATTACH\r\nI'm exiting DllMain!\r\n"
+              "case DLL_THREAD_DETACH\r\nI'm exiting DllMain!\r\n");
 }
 
 }  // namespace

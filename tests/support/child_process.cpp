@@ -129,6 +129,10 @@ void ChildProcess::Kill(int signal) {
     if (pid_ > 0 && !status_) ::kill(pid_, signal);
 }
 
+void ChildProcess::Terminate() { Kill(SIGKILL); }
+void ChildProcess::Suspend() { Kill(SIGSTOP); }
+void ChildProcess::Resume() { Kill(SIGCONT); }
+
 std::string ExecutableDirectory() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }

@@ -11,8 +11,8 @@
 namespace qv::test {
 
 // A child process with its standard output captured through a pipe. The
-// destructor kills (SIGKILL) and reaps a child that is still running, so a
-// failing test leaves nothing behind.
+// destructor kills (SIGKILL; TerminateProcess on Windows) and reaps a child
+// that is still running, so a failing test leaves nothing behind.
 class ChildProcess {
 public:
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments);
@@ -34,6 +34,12 @@ public:
     // Exit status once the child has ended (-signal when killed); nullopt on timeout.
     std::optional<int> Wait(std::chrono::milliseconds timeout);
     void Kill(int signal);
+    // Ends the child at once, as a crash would (SIGKILL; TerminateProcess).
+    void Terminate();
+    // Stops every thread of the child and lets them go on again (SIGSTOP and
+    // SIGCONT; NtSuspendProcess and NtResumeProcess on Windows).
+    void Suspend();
+    void Resume();
 
 private:
     pid_t pid_ = -1;
@@ -41,6 +47,10 @@ private:
     int inFd_ = -1;
     std::string pending_;
     std::optional<int> status_;
+    // Windows only: the process handle and the parent's pipe ends (HANDLEs).
+    void* process_ = nullptr;
+    void* outPipe_ = nullptr;
+    void* inPipe_ = nullptr;
 };
 
 // Directory of the running test executable (helpers are built beside it).

@@ -69,6 +69,8 @@ std::vector<std::string> IsolatedEnvironment::LeftoverSharedMemory() const {
     return names;
 }
 
+const char kExecutableSuffix[] = "";
+
 std::string ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;

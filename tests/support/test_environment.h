@@ -1,4 +1,7 @@
 // Per-test isolation: a shared-memory namespace and a C: drive of its own.
+// On Windows there is one global namespace and one C: drive (in a wine prefix
+// of the test run's own); tests there run one at a time and the environment
+// clears what the module writes on C: before and after each test.
 #pragma once
 
 #include <filesystem>
@@ -24,7 +27,8 @@ public:
     void CreateDebugDirectory() const;
     std::filesystem::path DebugDirectory() const;
 
-    // Shared-memory objects of this namespace still present in /dev/shm.
+    // Shared-memory objects of this namespace that still exist (in /dev/shm
+    // on Linux; on Windows the module's names that can still be opened).
     std::vector<std::string> LeftoverSharedMemory() const;
 
 private:
@@ -36,6 +40,9 @@ private:
     bool hadNamespace_ = false;
     bool hadDrive_ = false;
 };
+
+// File-name ending of executables: "" on Linux, ".exe" on Windows.
+extern const char kExecutableSuffix[];
 
 // Whole content of a file as bytes; empty when it does not exist.
 std::string ReadFileBytes(const std::filesystem::path& path);
