@@ -23,7 +23,7 @@ foreach(entry IN LISTS entries)
 endforeach()
 
 # C entry points keep their plain names.
-foreach(required SnmpExtensionInit SnmpExtensionInitEx SnmpExtensionQuery SnmpExtensionTrap)
+foreach(required SnmpExtensionInit SnmpExtensionInitEx SnmpExtensionQuery SnmpExtensionTrap SnmpExtensionClose)
     if(NOT required IN_LIST names)
         message(FATAL_ERROR "missing C export ${required}")
     endif()
