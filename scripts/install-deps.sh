@@ -12,6 +12,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     libsnmp-dev snmp snmpd snmptrapd
     python3 python3-matplotlib
+    wine64
 )
 
 missing=()

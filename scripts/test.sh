@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-# QVSNMP.dll for Windows x64, and the checks of its export table.
+# QVSNMP.dll for Windows x64: its export and import tables, and the Windows
+# test programs run under wine (in a prefix under build/windows-cross).
 cmake --preset windows-cross
 cmake --build --preset windows-cross
 ctest --preset windows-cross
