@@ -13,5 +13,6 @@ AFX_EXTENSION_MODULE g_extensionModule = {};
 HANDLE g_hWorkerThread = nullptr;
 DWORD g_dwWorkerThreadId = 0;
 HANDLE g_hTrapEvent = nullptr;
+HANDLE g_hWorkerReady = nullptr;
 
 }  // namespace qv::agent

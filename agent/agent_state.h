@@ -28,6 +28,12 @@ extern HANDLE g_hWorkerThread;
 extern DWORD g_dwWorkerThreadId;
 extern HANDLE g_hTrapEvent;
 
+// Set by the worker once its message queue exists; created by
+// SnmpExtensionInit, closed by the detach once the worker has ended.
+extern HANDLE g_hWorkerReady;
+// How long SnmpExtensionInit waits for that.
+inline constexpr DWORD kWorkerReadyWaitMs = 5000;
+
 // How long a stop waits for the worker to see its quit message.
 inline constexpr DWORD kWorkerStopWaitMs = 20000;
 

@@ -193,6 +193,10 @@ void ProcessDetach(LocalTrace& trace) {
         ::CloseHandle(g_hTrapEvent);
         g_hTrapEvent = nullptr;
     }
+    if (workerStopped && g_hWorkerReady != nullptr) {
+        ::CloseHandle(g_hWorkerReady);
+        g_hWorkerReady = nullptr;
+    }
     StopLogging(workerStopped);
     if (g_isAgentRole && SnmpSharedMemory::GetSharedMemoryBasePointer() != nullptr) {
         TearDownSharedState(trace);

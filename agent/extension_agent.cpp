@@ -64,11 +64,20 @@ BOOL WINAPI SnmpExtensionInit(DWORD /*timeZeroReference*/, HANDLE* trapEvent, As
 
     // Everything the worker uses is in place before it starts.
     DWORD threadId = 0;
-    g_hWorkerThread = ::CreateThread(nullptr, 0, ServiceWorkerThreadProc, nullptr, 0, &threadId);
+    g_hWorkerReady = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_hWorkerThread = ::CreateThread(nullptr, 0, ServiceWorkerThreadProc, g_hWorkerReady, 0, &threadId);
     if (g_hWorkerThread == nullptr) {
         trace.Line("Failed to create thread. GetLastError = ", TraceNumber(::GetLastError()));
     } else {
         g_dwWorkerThreadId = threadId;
+        // Start-up returns only once the worker runs and has its message
+        // queue. A worker still starting when the module is unloaded without
+        // SnmpExtensionClose would otherwise wait for the loader's lock (for
+        // its thread attach on Windows, for registering its thread-local
+        // queue on Linux) while the detach waits for it: the detach would
+        // give up after its full wait, and the worker would then run in an
+        // unloaded module.
+        if (g_hWorkerReady != nullptr) ::WaitForSingleObject(g_hWorkerReady, kWorkerReadyWaitMs);
     }
     g_agentStartTick = ::GetTickCount();
 

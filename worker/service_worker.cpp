@@ -178,7 +178,11 @@ int TrapDetectionCount() { return g_trapDetectionCounter; }
 
 }  // namespace qv::worker
 
-DWORD WINAPI ServiceWorkerThreadProc(LPVOID /*parameter*/) {
+DWORD WINAPI ServiceWorkerThreadProc(LPVOID parameter) {
+    // The first look at the queue creates it.
+    MSG probe;
+    ::PeekMessageW(&probe, nullptr, 0, 0, PM_NOREMOVE);
+    if (parameter != nullptr) ::SetEvent(static_cast<HANDLE>(parameter));
     try {
         for (;;) {
             if (qv::worker::QuitRequested()) return 0;

@@ -8,6 +8,8 @@
 
 // Thread routine started by SnmpExtensionInit; returns 0 when it finds
 // WM_QUIT at the head of its message queue, or when a pass throws.
+// The parameter, when not null, is an event the worker sets once its message
+// queue exists, that is once a quit message can be posted to it.
 DWORD WINAPI ServiceWorkerThreadProc(LPVOID parameter);
 
 namespace qv::worker {
