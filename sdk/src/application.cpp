@@ -214,6 +214,17 @@ private:
                 return EndSession(DrainRequests() ? SessionEvent::kTimedOut : SessionEvent::kLost);
             }
             if (Stopping()) {
+                // A keep-alive still waiting in the base ring would open a new
+                // row for us after we freed ours, one that nobody ever times
+                // out. Let the agent take out what is pending first (it does
+                // so every pass; a few passes at most).
+                const auto drainDeadline = Clock::now() + std::chrono::milliseconds(500);
+                if (const QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer()) {
+                    while (qv::shm::LoadShared(base->readIndex) != qv::shm::LoadShared(base->writeIndex) &&
+                           Clock::now() < drainDeadline) {
+                        Pause(options_.pollInterval);
+                    }
+                }
                 SnmpSession::FreeSessionId(static_cast<std::int8_t>(slot_));
                 return EndSession(SessionEvent::kDisconnected);
             }
