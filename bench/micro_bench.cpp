@@ -27,6 +27,15 @@ struct Region {
         control->writeIndex = 1;
     }
     QVSNMP_COMBufferHeaderLine* Header() { return reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(bytes.data()); }
+    // All 16 rows up, PEN 39917, AppId 1..16, AppInst 1.
+    void FillSessionTable() {
+        for (int i = 0; i < 16; ++i) {
+            Header()->sessionState[i] = 2;
+            Header()->pen[i] = 39917;
+            Header()->appId[i] = static_cast<std::int8_t>(i + 1);
+            Header()->appInst[i] = 1;
+        }
+    }
     std::vector<std::uint8_t> bytes;
 };
 
@@ -62,12 +71,7 @@ BENCHMARK(BM_ReadBaseRecord);
 // The lookup walks the table in order: the last row is its worst case.
 void BM_SessionLookupLastRow(benchmark::State& state) {
     Region region;
-    for (int i = 0; i < 16; ++i) {
-        region.Header()->sessionState[i] = 2;
-        region.Header()->pen[i] = 39917;
-        region.Header()->appId[i] = static_cast<std::int8_t>(i + 1);
-        region.Header()->appInst[i] = 1;
-    }
+    region.FillSessionTable();
     SnmpSharedMemory::SetSharedMemoryBasePointer(region.Header());
     for (auto _ : state) benchmark::DoNotOptimize(SnmpSession::GetCurrentSnmpSessionId(39917, 16, 1));
     SnmpSharedMemory::SetSharedMemoryBasePointer(nullptr);
@@ -76,12 +80,7 @@ BENCHMARK(BM_SessionLookupLastRow);
 
 void BM_StatusTextSixteenSessions(benchmark::State& state) {
     Region region;
-    for (int i = 0; i < 16; ++i) {
-        region.Header()->sessionState[i] = 2;
-        region.Header()->pen[i] = 39917;
-        region.Header()->appId[i] = static_cast<std::int8_t>(i + 1);
-        region.Header()->appInst[i] = 1;
-    }
+    region.FillSessionTable();
     SnmpSharedMemory::SetSharedMemoryBasePointer(region.Header());
     UINT ids[] = {1, 3, 6, 1, 4, 1, 44821};
     AsnObjectIdentifier root{7, ids};
