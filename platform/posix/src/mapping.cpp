@@ -3,15 +3,15 @@
 // Only CreateFileMapping*, OpenFileMapping*, MapViewOfFile and UnmapViewOfFile
 // and what they need to give named objects the Windows lifetime live here.
 //
-// Lifetime. A Windows section lives while any process holds a handle or a
-// view of it; a name in /dev/shm lives until someone unlinks it, and a process
-// killed by SIGKILL unlinks nothing. The gap is closed with open-file-
-// description locks on the object itself, which the kernel drops when the last
-// descriptor of an open goes away, however the process ended:
+// Lifetime. A Windows section keeps its name while any process holds a handle
+// of it; views keep the memory, not the name. A name in /dev/shm lives until
+// someone unlinks it, and a process killed by SIGKILL unlinks nothing. The gap
+// is closed with open-file-description locks on the object itself, which the
+// kernel drops when the open goes away, however the process ended:
 //   byte 0, exclusive  the creation lock, held only while deciding whether an
 //                      object is fresh (at create/open) or dead (at release);
-//   byte 1, shared     "this open holds the object", kept for as long as a
-//                      handle or a view of the open exists.
+//   byte 1, shared     "this open holds the name", kept while a handle of the
+//                      open exists (views alone do not count).
 // Under the creation lock, a try-exclusive lock on byte 1 succeeds exactly when
 // nobody else holds the object: a creator then starts it afresh (zero-filled,
 // new size), an opener treats it as absent, and a releaser unlinks the name so
@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,15 +37,7 @@
 #include "posix_internal.h"
 
 namespace qv::posix {
-namespace {
 
-constexpr off_t kCreationLockByte = 0;
-constexpr off_t kHolderLockByte = 1;
-// Windows places views on 64 KiB boundaries and demands offsets aligned to it.
-constexpr std::uint64_t kAllocationGranularity = 64 * 1024;
-
-// Returns 0 or the errno of the failed lock request (EAGAIN/EACCES: held by
-// another open).
 int SetByteLock(int fd, short type, off_t byte, bool wait) {
     struct flock lock {};
     lock.l_type = type;
@@ -57,6 +50,13 @@ int SetByteLock(int fd, short type, off_t byte, bool wait) {
         if (errno != EINTR) return errno;
     }
 }
+
+namespace {
+
+constexpr off_t kCreationLockByte = 0;
+constexpr off_t kHolderLockByte = 1;
+// Windows places views on 64 KiB boundaries and demands offsets aligned to it.
+constexpr std::uint64_t kAllocationGranularity = 64 * 1024;
 
 bool HeldByAnotherOpen(int error) {
     return error == EAGAIN || error == EACCES;
@@ -92,21 +92,19 @@ LiveObjects& Live() {
 
 }  // namespace
 
-// One open of a shared-memory object by this process. Handles and views (and
-// named mutexes, sync.cpp) share it; when the last of them lets go, the
-// destructor decides whether the object has died with it.
+// One open of a shared-memory object by this process. A named one holds its
+// name (byte 1) from acquisition until ReleaseName: for a mapping, when the
+// last handle of the open closes; otherwise when the object dies. Views keep
+// the object (descriptor and memory) but not the name.
 class SharedMemoryObject {
 public:
     SharedMemoryObject(int fd, std::string shmName, std::uint64_t size)
-        : fd_(fd), shmName_(std::move(shmName)), size_(size) {
-        if (!shmName_.empty()) Live().Add(this);
+        : fd_(fd), shmName_(std::move(shmName)), size_(size), holdsName_(!shmName_.empty()) {
+        if (holdsName_) Live().Add(this);
     }
     ~SharedMemoryObject() {
-        if (!shmName_.empty()) {
-            Live().Remove(this);
-            UnlinkIfLastHolder();
-        }
-        // Closing drops both byte locks of this open.
+        ReleaseName();
+        // Closing drops whatever byte locks this open still has.
         ::close(fd_);
     }
     SharedMemoryObject(const SharedMemoryObject&) = delete;
@@ -115,35 +113,29 @@ public:
     int Fd() const { return fd_; }
     std::uint64_t Size() const { return size_; }
 
-    // Unlinks the name when no other open holds the object. The object stays
-    // open and held by us either way (the exit clean-up keeps using it).
-    void UnlinkIfLastHolder() {
+    void ReleaseName() {
+        if (shmName_.empty()) return;
+        Live().Remove(this);
+        DropHold();
+    }
+
+    // This open stops holding the name; when no other open holds it, the name
+    // goes. Runs once, whichever of release and exit comes first.
+    void DropHold() {
+        if (!holdsName_.exchange(false)) return;
         // Without the creation lock a new holder could be arriving at this very
         // moment; we would unlink the object it just joined.
         if (SetByteLock(fd_, F_WRLCK, kCreationLockByte, true) != 0) return;
         if (SetByteLock(fd_, F_WRLCK, kHolderLockByte, false) == 0) {
             struct stat status {};
-            // Nobody but us could have unlinked the name while we held byte 1;
-            // nlink 0 means we did so already (at exit, then at destruction).
-            if (::fstat(fd_, &status) == 0 && status.st_nlink > 0) {
-                ::shm_unlink(shmName_.c_str());
-            }
-            SetByteLock(fd_, F_RDLCK, kHolderLockByte, false);
-        }
-        SetByteLock(fd_, F_UNLCK, kCreationLockByte, false);
-    }
-
-    // Like UnlinkIfLastHolder, but this open stops counting as a holder: when
-    // the process holds several opens of one name, the last one examined
-    // must see the others as gone, or none of them would unlink it.
-    void ReleaseHoldAtExit() {
-        if (SetByteLock(fd_, F_WRLCK, kCreationLockByte, true) != 0) return;
-        if (SetByteLock(fd_, F_WRLCK, kHolderLockByte, false) == 0) {
-            struct stat status {};
+            // Nobody but a holder unlinks the name, and nobody else holds it.
+            // nlink 0: a new object of the same name is none of our business.
             if (::fstat(fd_, &status) == 0 && status.st_nlink > 0) {
                 ::shm_unlink(shmName_.c_str());
             }
         }
+        // A view still open keeps this open alive: let byte 1 go explicitly,
+        // or the name would outlive its last handle.
         SetByteLock(fd_, F_UNLCK, kHolderLockByte, false);
         SetByteLock(fd_, F_UNLCK, kCreationLockByte, false);
     }
@@ -152,6 +144,7 @@ private:
     int fd_;
     std::string shmName_;  // empty for an unnamed (memfd) object
     std::uint64_t size_;
+    std::atomic<bool> holdsName_;
 };
 
 int SharedMemoryObjectFd(const SharedMemoryObject& object) { return object.Fd(); }
@@ -164,13 +157,16 @@ namespace {
 // module's own detach, since libraries that depend on this one are finalised
 // first; the handles and views stay usable.
 __attribute__((destructor)) void ReleaseNamesAtExit() {
-    Live().ForEach([](SharedMemoryObject& object) { object.ReleaseHoldAtExit(); });
+    Live().ForEach([](SharedMemoryObject& object) { object.DropHold(); });
 }
 
+// What a mapping handle names. Its end is the end of the open's last handle,
+// which on Windows takes the name away even while views remain.
 class FileMapping final : public KernelObject {
 public:
     FileMapping(std::shared_ptr<SharedMemoryObject> object, DWORD access)
         : object_(std::move(object)), access_(access) {}
+    ~FileMapping() override { object_->ReleaseName(); }
 
     const std::shared_ptr<SharedMemoryObject>& Object() const { return object_; }
     bool Allows(DWORD desiredAccess) const { return (access_ & desiredAccess) == desiredAccess; }
@@ -180,8 +176,8 @@ private:
     DWORD access_;  // FILE_MAP_* rights the handle grants
 };
 
-// A view keeps its object's open alive: on Windows a view outlives the
-// handle it was made from.
+// A view keeps its object's open (and so its memory) alive: on Windows a view
+// outlives the handle it was made from.
 struct View {
     std::shared_ptr<SharedMemoryObject> object;
     std::size_t length;
@@ -257,11 +253,26 @@ public:
     }
     DescriptorGuard(const DescriptorGuard&) = delete;
     DescriptorGuard& operator=(const DescriptorGuard&) = delete;
+    int Fd() const { return fd_; }
     int Release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
 };
+
+// The object for a descriptor that is ready (locks taken, size set); the
+// guard keeps the descriptor when this fails.
+std::shared_ptr<SharedMemoryObject> Adopt(DescriptorGuard* guard, const std::string& shmName,
+                                          std::uint64_t size) {
+    try {
+        auto object = std::make_shared<SharedMemoryObject>(guard->Fd(), shmName, size);
+        guard->Release();
+        return object;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+}
 
 }  // namespace
 
@@ -302,16 +313,8 @@ std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, boo
                 return nullptr;
             }
             SetByteLock(fd, F_UNLCK, kCreationLockByte, false);
-            try {
-                auto object = std::make_shared<SharedMemoryObject>(
-                    fd, shmName, static_cast<std::uint64_t>(status.st_size));
-                guard.Release();
-                *created = false;
-                return object;
-            } catch (const std::bad_alloc&) {
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                return nullptr;
-            }
+            *created = false;
+            return Adopt(&guard, shmName, static_cast<std::uint64_t>(status.st_size));
         }
         // Nobody holds it: what is in /dev/shm was left by holders that are gone
         // (killed, say) and does not exist in the Windows sense.
@@ -340,15 +343,8 @@ std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, boo
             return nullptr;
         }
         SetByteLock(fd, F_UNLCK, kCreationLockByte, false);
-        try {
-            auto object = std::make_shared<SharedMemoryObject>(fd, shmName, size);
-            guard.Release();
-            *created = true;
-            return object;
-        } catch (const std::bad_alloc&) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return nullptr;
-        }
+        *created = true;
+        return Adopt(&guard, shmName, size);
     }
 }
 
@@ -365,14 +361,7 @@ std::shared_ptr<SharedMemoryObject> CreateUnnamed(std::uint64_t size) {
         SetLastErrorFromErrno();
         return nullptr;
     }
-    try {
-        auto object = std::make_shared<SharedMemoryObject>(fd, std::string(), size);
-        guard.Release();
-        return object;
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    return Adopt(&guard, std::string(), size);
 }
 
 HANDLE CreateMapping(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,

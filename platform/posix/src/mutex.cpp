@@ -54,16 +54,7 @@ struct OwnerRecord {
 using Clock = std::chrono::steady_clock;
 
 int OwnershipLock(int fd, short type, bool wait) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = kOwnershipLockByte;
-    lock.l_len = 1;
-    lock.l_pid = 0;  // required for open-file-description locks
-    for (;;) {
-        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return 0;
-        if (errno != EINTR) return errno;
-    }
+    return SetByteLock(fd, type, kOwnershipLockByte, wait);
 }
 
 class Mutex;

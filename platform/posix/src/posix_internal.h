@@ -60,6 +60,9 @@ bool SharedMemoryName(std::string_view name, std::string* shmName);
 // failure.
 std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, bool create,
                                                  std::uint64_t size, mode_t mode, bool* created);
+// An open-file-description lock on one byte (F_RDLCK, F_WRLCK or F_UNLCK);
+// 0, or the errno of the refused request (EAGAIN/EACCES: another open has it).
+int SetByteLock(int fd, short type, off_t byte, bool wait);
 // The open's descriptor; byte locks 0 and 1 belong to the lifetime rules,
 // any other byte is free for the object's own use.
 int SharedMemoryObjectFd(const SharedMemoryObject& object);
