@@ -130,7 +130,20 @@ void ChildProcess::Kill(int signal) {
 }
 
 void ChildProcess::Terminate() { Kill(SIGKILL); }
-void ChildProcess::Suspend() { Kill(SIGSTOP); }
+void ChildProcess::Suspend() {
+    if (pid_ <= 0 || status_) return;
+    ::kill(pid_, SIGSTOP);
+    // kill() only queues the signal; a child busy on the other core keeps
+    // running until it is delivered. Return once the child has stopped.
+    int status = 0;
+    pid_t done = -1;
+    do {
+        done = ::waitpid(pid_, &status, WUNTRACED);
+    } while (done < 0 && errno == EINTR);
+    if (done == pid_ && !WIFSTOPPED(status)) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+}
 void ChildProcess::Resume() { Kill(SIGCONT); }
 
 std::string ExecutableDirectory() {
