@@ -19,34 +19,26 @@ std::u16string ReadUtf16File(const std::filesystem::path& path) {
 
 namespace {
 
-bool IsDigit(char16_t unit) {
-    return unit >= u'0' && unit <= u'9';
-}
-
 void CheckTimeStamp(const std::u16string& stamp, std::time_t earliest, std::time_t latest) {
-    ASSERT_EQ(stamp.size(), 19u);
     const std::u16string shape = u"dddd-dd-dd dd:dd:dd";
+    int fields[6] = {};
+    int field = 0;
     for (std::size_t i = 0; i < shape.size(); ++i) {
-        if (shape[i] == u'd') {
-            ASSERT_TRUE(IsDigit(stamp[i])) << "position " << i;
-        } else {
+        if (shape[i] != u'd') {
             ASSERT_EQ(stamp[i], shape[i]) << "position " << i;
+            ++field;
+        } else {
+            ASSERT_TRUE(stamp[i] >= u'0' && stamp[i] <= u'9') << "position " << i;
+            fields[field] = fields[field] * 10 + (stamp[i] - u'0');
         }
     }
-    auto number = [&](std::size_t from, std::size_t count) {
-        int value = 0;
-        for (std::size_t i = from; i < from + count; ++i) {
-            value = value * 10 + (stamp[i] - u'0');
-        }
-        return value;
-    };
     std::tm local{};
-    local.tm_year = number(0, 4) - 1900;
-    local.tm_mon = number(5, 2) - 1;
-    local.tm_mday = number(8, 2);
-    local.tm_hour = number(11, 2);
-    local.tm_min = number(14, 2);
-    local.tm_sec = number(17, 2);
+    local.tm_year = fields[0] - 1900;
+    local.tm_mon = fields[1] - 1;
+    local.tm_mday = fields[2];
+    local.tm_hour = fields[3];
+    local.tm_min = fields[4];
+    local.tm_sec = fields[5];
     local.tm_isdst = -1;
     const std::time_t stamped = std::mktime(&local);
     EXPECT_GE(stamped, earliest - 1);
@@ -58,30 +50,20 @@ void CheckTimeStamp(const std::u16string& stamp, std::time_t earliest, std::time
 std::vector<std::u16string> RecordsWithoutTimes(const std::u16string& text, std::time_t earliest,
                                                 std::time_t latest) {
     std::vector<std::u16string> records;
-    std::size_t start = 0;
-    while (start < text.size()) {
+    for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find(u"\r\n", start);
         const bool terminated = end != std::u16string::npos;
-        if (!terminated) {
-            end = text.size();
-        }
+        if (!terminated) end = text.size();
         std::u16string record = text.substr(start, end - start);
         EXPECT_GE(record.size(), 19u) << "record without a time stamp";
         if (record.size() >= 19) {
             CheckTimeStamp(record.substr(0, 19), earliest, latest);
             record = u"T" + record.substr(19);
         }
-        if (!terminated) {
-            record += u"<no CR LF>";
-        }
-        records.push_back(record);
+        records.push_back(terminated ? record : record + u"<no CR LF>");
         start = terminated ? end + 2 : end;
     }
     return records;
-}
-
-std::u16string U16(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
 }
 
 }  // namespace qv::test

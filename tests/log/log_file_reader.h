@@ -18,7 +18,4 @@ std::u16string ReadUtf16File(const std::filesystem::path& path);
 std::vector<std::u16string> RecordsWithoutTimes(const std::u16string& text, std::time_t earliest,
                                                 std::time_t latest);
 
-// Narrow ASCII to UTF-16, for expected values.
-std::u16string U16(const std::string& ascii);
-
 }  // namespace qv::test

@@ -1,5 +1,6 @@
-// CLogThread used as the module uses it: InitInstance and StartLog called
-// directly, lines written synchronously, StopLog at the end.
+// CLogThread used as the module uses it (InitInstance and StartLog called
+// directly, lines written synchronously, StopLog at the end), run as a thread
+// driven by posted WM_COMMAND messages, and the SnmpLog gate in front of it.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -16,7 +17,6 @@
 namespace {
 
 using qv::test::ReadUtf16File;
-using qv::test::U16;
 using Records = std::vector<std::u16string>;
 
 const wchar_t kLogPath[] = L"C:\\QVTEMP\\QVSNMPDEBUG\\QVSNMP_WindowsSnmp.txt";
@@ -27,22 +27,26 @@ class LogThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         environment_.CreateDebugDirectory();
-        started_ = std::time(nullptr);
         log_.m_strFileName = kLogPath;
         ASSERT_TRUE(log_.InitInstance());
     }
-    void TearDown() override { log_.ExitInstance(); }
+    void TearDown() override {
+        gb_EnableLog = false;
+        g_pLogThread = nullptr;
+        log_.ExitInstance();
+    }
 
     std::filesystem::path LogFile() const {
         return environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt";
     }
     std::u16string Text() const { return ReadUtf16File(LogFile()); }
-    Records ReadRecords() const {
-        return qv::test::RecordsWithoutTimes(Text(), started_, std::time(nullptr));
+    Records ReadRecords(const std::filesystem::path& file) const {
+        return qv::test::RecordsWithoutTimes(ReadUtf16File(file), started_, std::time(nullptr));
     }
+    Records ReadRecords() const { return ReadRecords(LogFile()); }
 
     qv::test::IsolatedEnvironment environment_;
-    std::time_t started_ = 0;
+    const std::time_t started_ = std::time(nullptr);
     CLogThread log_;
 };
 
@@ -92,117 +96,73 @@ INSTANTIATE_TEST_SUITE_P(Codes, LogThreadCodeTest,
                              return (code < 0 ? "Minus" : "") + std::to_string(code < 0 ? -code : code);
                          });
 
-TEST_F(LogThreadTest, FiveLetterWarningIsThirtyFiveCharactersEndingInLfCrLf) {
+// What follows the 19-unit time stamp of a line, and the next line right behind it.
+struct LineCase {
+    const char* name;
+    std::wstring message;
+    std::u16string written;
+};
+
+class LogLineTest : public LogThreadTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(LogLineTest, LineIsUtf16EndsInLfCrLfAndIsCutToTheBuffer) {
+    const LineCase& c = GetParam();
     log_.StartLog();
-    const std::u16string before = Text();
-    log_.LogMessage(CString("hello"), LOG_CODE_WARN);
-    const std::string bytes = qv::test::ReadFileBytes(LogFile());
-    ASSERT_EQ(bytes.size(), 2 * before.size() + 70);
-    const std::u16string line = Text().substr(before.size());
-    ASSERT_EQ(line.size(), 35u);
-    EXPECT_EQ(line.substr(19), u" WARN : hello\n\r\n");
+    const std::size_t before = Text().size();
+    log_.LogMessage(CString(c.message.c_str()), LOG_CODE_INFO);
+    log_.LogMessage(CString(L"next"), LOG_CODE_INFO);
+    const std::u16string line = Text().substr(before);
+    const std::u16string next = u" INFO : next\n\r\n";
+    ASSERT_EQ(line.size(), 19 + c.written.size() + 19 + next.size());
+    EXPECT_EQ(line.substr(19, c.written.size()), c.written);
+    EXPECT_EQ(line.substr(line.size() - next.size()), next);
 }
 
-TEST_F(LogThreadTest, MessageEndingInLineFeedEndsInLfLfCrLf) {
-    log_.StartLog();
-    log_.LogMessage(CString(L"QVSNMP.dll loaded\n"), LOG_CODE_INFO);
-    const std::u16string text = Text();
-    ASSERT_GE(text.size(), 4u);
-    EXPECT_EQ(text.substr(text.size() - 4), u"\n\n\r\n");
-    EXPECT_EQ(ReadRecords(), (Records{kStartRecord, u"T INFO : QVSNMP.dll loaded\n\n"}));
-}
+// The line buffer holds 1024 UTF-16 units with its terminating zero, so at
+// most 1023 units of a line reach the file: 19 of time, 8 of prefix, and 996
+// for the message, its LF and the CR LF. A cut line loses its line end, and
+// the cut never splits a surrogate pair.
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LogLineTest,
+    ::testing::Values(
+        LineCase{"ExtraLineFeedIsKept", L"QVSNMP.dll loaded\n", u" INFO : QVSNMP.dll loaded\n\n\r\n"},
+        // wchar_t is UTF-32 on Linux; the file is UTF-16 on both targets.
+        LineCase{"NonBmpCharacterIsASurrogatePair", L"\u00E9\U0001F600!",
+                 u" INFO : \u00E9\xD83D\xDE00!\n\r\n"},
+        LineCase{"LineThatJustFitsIsWhole", std::wstring(993, L'x'),
+                 u" INFO : " + std::u16string(993, u'x') + u"\n\r\n"},
+        LineCase{"OverLongLineIsCut", std::wstring(2000, L'y'), u" INFO : " + std::u16string(996, u'y')},
+        LineCase{"PairThatWouldBeSplitIsLeftOut", std::wstring(995, L'z') + L"\U0001F600",
+                 u" INFO : " + std::u16string(995, u'z')},
+        LineCase{"PairThatFitsIsTheLastTwoUnits", std::wstring(994, L'z') + L"\U0001F600",
+                 u" INFO : " + std::u16string(994, u'z') + u"\xD83D\xDE00"}),
+    [](const ::testing::TestParamInfo<LineCase>& param) { return std::string(param.param.name); });
 
 TEST_F(LogThreadTest, StartLogAppendsToAnExistingFile) {
     const std::string earlier("e\0a\0r\0l\0i\0e\0r\0\r\0\n\0", 18);
-    {
-        std::ofstream out(LogFile(), std::ios::binary);
-        out << earlier;
-    }
+    std::ofstream(LogFile(), std::ios::binary) << earlier;
     log_.StartLog();
     log_.LogMessage(CString(L"next"), LOG_CODE_INFO);
     const std::string bytes = qv::test::ReadFileBytes(LogFile());
     ASSERT_GT(bytes.size(), earlier.size());
     EXPECT_EQ(bytes.substr(0, earlier.size()), earlier);
-    const std::u16string text = Text();
-    EXPECT_EQ(qv::test::RecordsWithoutTimes(text.substr(9), started_, std::time(nullptr)),
+    EXPECT_EQ(qv::test::RecordsWithoutTimes(Text().substr(9), started_, std::time(nullptr)),
               (Records{kStartRecord, u"T INFO : next\n"}));
-}
-
-TEST_F(LogThreadTest, StartLogTwiceReopensAndWritesASecondStartLine) {
-    log_.StartLog();
-    log_.StartLog();
-    log_.LogMessage(CString(L"after"), LOG_CODE_ALARM);
-    EXPECT_EQ(ReadRecords(), (Records{kStartRecord, kStartRecord, u"T ALAR : after\n"}));
 }
 
 TEST_F(LogThreadTest, LinesAfterStopLogAreDroppedUntilTheNextStart) {
     log_.StartLog();
+    log_.StartLog();  // reopens and writes a second start line
     log_.LogMessage(CString(L"one"), LOG_CODE_INFO);
     log_.StopLog();
     EXPECT_EQ(log_.m_hFile, INVALID_HANDLE_VALUE);
     log_.LogMessage(CString(L"dropped"), LOG_CODE_INFO);
     log_.WriteLine(CString(L"dropped too"));
     log_.StopLog();  // a second stop finds no file and writes nothing
-    EXPECT_EQ(ReadRecords(), (Records{kStartRecord, u"T INFO : one\n", kStopRecord}));
-
     log_.StartLog();
-    log_.LogMessage(CString(L"two"), LOG_CODE_INFO);
-    EXPECT_EQ(ReadRecords(), (Records{kStartRecord, u"T INFO : one\n", kStopRecord, kStartRecord,
-                                      u"T INFO : two\n"}));
-}
-
-TEST_F(LogThreadTest, NonBmpCharactersAreWrittenAsSurrogatePairs) {
-    log_.StartLog();
-    const std::u16string before = Text();
-    // U+00E9 (one unit) and U+1F600 (a pair); wchar_t holds them in UTF-16 on
-    // Windows and in UTF-32 on Linux, the file is UTF-16 on both.
-    log_.LogMessage(CString(L"\u00E9\U0001F600!"), LOG_CODE_INFO);
-    const std::u16string line = Text().substr(before.size());
-    EXPECT_EQ(line.substr(19), std::u16string(u" INFO : \u00E9\xD83D\xDE00!\n\r\n"));
-}
-
-// The line buffer holds 1024 UTF-16 units with its terminating zero, so at
-// most 1023 units of a line reach the file.
-TEST_F(LogThreadTest, LineThatJustFitsIsWrittenWhole) {
-    log_.StartLog();
-    const std::u16string before = Text();
-    // 19 + 1 + 7 + 993 + LF + CR LF = 1023 units.
-    log_.LogMessage(CString(std::wstring(993, L'x').c_str()), LOG_CODE_INFO);
-    const std::u16string line = Text().substr(before.size());
-    ASSERT_EQ(line.size(), 1023u);
-    EXPECT_EQ(line.substr(line.size() - 4), u"x\n\r\n");
-}
-
-TEST_F(LogThreadTest, OverLongLineIsCutToTheBufferAndLosesItsLineEnd) {
-    log_.StartLog();
-    const std::u16string before = Text();
-    log_.LogMessage(CString(std::wstring(2000, L'y').c_str()), LOG_CODE_INFO);
-    const std::u16string cut = Text().substr(before.size());
-    ASSERT_EQ(cut.size(), 1023u);
-    EXPECT_EQ(cut.substr(19, 8), u" INFO : ");
-    EXPECT_EQ(cut.substr(27), std::u16string(1023 - 27, u'y'));
-
-    // The next line follows directly, still whole.
-    log_.LogMessage(CString(L"next"), LOG_CODE_INFO);
-    const std::u16string next = Text().substr(before.size() + cut.size());
-    ASSERT_EQ(next.size(), 19u + 8 + 4 + 3);
-    EXPECT_EQ(next.substr(19), u" INFO : next\n\r\n");
-}
-
-TEST_F(LogThreadTest, CutNeverSplitsASurrogatePair) {
-    log_.StartLog();
-    const std::u16string before = Text();
-    // 27 units of time and prefix and 995 letters fill units 0..1021; the pair
-    // would need units 1022 and 1023, but only 1022 is left.
-    log_.LogMessage(CString((std::wstring(995, L'z') + L"\U0001F600").c_str()), LOG_CODE_INFO);
-    const std::u16string cut = Text().substr(before.size());
-    ASSERT_EQ(cut.size(), 1022u);
-    EXPECT_EQ(cut.back(), u'z');
-    // One letter less, and the whole pair fits as the last two units.
-    log_.LogMessage(CString((std::wstring(994, L'z') + L"\U0001F600").c_str()), LOG_CODE_INFO);
-    const std::u16string whole = Text().substr(before.size() + cut.size());
-    ASSERT_EQ(whole.size(), 1023u);
-    EXPECT_EQ(whole.substr(1021), std::u16string(u"\xD83D\xDE00"));
+    log_.LogMessage(CString(L"two"), LOG_CODE_ALARM);
+    EXPECT_EQ(ReadRecords(), (Records{kStartRecord, kStartRecord, u"T INFO : one\n", kStopRecord,
+                                      kStartRecord, u"T ALAR : two\n"}));
 }
 
 TEST(LogThreadWithoutDirectory, NothingIsCreatedAndEveryLineIsDropped) {
@@ -217,14 +177,82 @@ TEST(LogThreadWithoutDirectory, NothingIsCreatedAndEveryLineIsDropped) {
     EXPECT_FALSE(std::filesystem::exists(environment.DriveC() / "QVTEMP"));
 }
 
-TEST(LogThreadRuntimeClass, IsDynamicallyCreatableAsCLogThread) {
-    const CRuntimeClass* runtimeClass = RUNTIME_CLASS(CLogThread);
-    EXPECT_STREQ(runtimeClass->m_lpszClassName, "CLogThread");
-    EXPECT_EQ(runtimeClass->m_pBaseClass, RUNTIME_CLASS(CWinThread));
-    CObject* object = runtimeClass->CreateObject();
-    ASSERT_NE(object, nullptr);
-    EXPECT_TRUE(object->IsKindOf(RUNTIME_CLASS(CLogThread)));
-    delete object;
+// ---- run as a thread, driven by posted commands ---------------------------------------
+
+// Posts one command with a heap string, as the posting side of the interface does.
+void PostCommand(const CLogThread& thread, int code, const wchar_t* text) {
+    ASSERT_TRUE(PostThreadMessageW(thread.m_nThreadID, WM_COMMAND, static_cast<WPARAM>(code),
+                                   reinterpret_cast<LPARAM>(new CString(text))));
+}
+
+void StopAndJoin(CLogThread& thread) {
+    ASSERT_TRUE(PostThreadMessageW(thread.m_nThreadID, WM_QUIT, 0, 0));
+    ASSERT_EQ(WaitForSingleObject(thread.m_hThread, 10000), WAIT_OBJECT_0);
+}
+
+TEST_F(LogThreadTest, PostedEmptyPathFallsBackToQflogAndLevelsAreWritten) {
+    CLogThread thread;
+    thread.m_bAutoDelete = FALSE;
+    ASSERT_TRUE(thread.CreateThread());
+    PostCommand(thread, LOG_CODE_SET_FILE, L"");
+    PostCommand(thread, LOG_CODE_INFO, L"info line");
+    PostCommand(thread, LOG_CODE_WARN, L"warn line");
+    PostCommand(thread, LOG_CODE_ALARM, L"alarm line\n");
+    // Codes the thread does not handle leave the string to the poster.
+    CString ignored(L"silent");
+    ASSERT_TRUE(PostThreadMessageW(thread.m_nThreadID, WM_COMMAND, LOG_CODE_SILENT,
+                                   reinterpret_cast<LPARAM>(&ignored)));
+    ASSERT_TRUE(PostThreadMessageW(thread.m_nThreadID, WM_USER, LOG_CODE_INFO,
+                                   reinterpret_cast<LPARAM>(&ignored)));
+    StopAndJoin(thread);
+
+    EXPECT_TRUE(thread.m_strFileName == L"C:\\QFLOG.txt");
+    EXPECT_EQ(thread.m_hFile, INVALID_HANDLE_VALUE);  // ExitInstance stopped the log
+    EXPECT_EQ(ReadRecords(environment_.DriveC() / "QFLOG.txt"),
+              (Records{kStartRecord, u"T INFO : info line\n", u"T WARN : warn line\n",
+                       u"T ALAR : alarm line\n\n", kStopRecord}));
+}
+
+TEST_F(LogThreadTest, PostedSetFileSwitchesToTheGivenPath) {
+    CLogThread thread;
+    thread.m_bAutoDelete = FALSE;
+    ASSERT_TRUE(thread.CreateThread());
+    PostCommand(thread, LOG_CODE_SET_FILE, L"C:\\QVTEMP\\QVSNMPDEBUG\\first.txt");
+    PostCommand(thread, LOG_CODE_INFO, L"to first");
+    PostCommand(thread, LOG_CODE_SET_FILE, L"C:\\QVTEMP\\QVSNMPDEBUG\\second.txt");
+    PostCommand(thread, LOG_CODE_INFO, L"to second");
+    StopAndJoin(thread);
+
+    // Switching files closes the first without a stop line.
+    EXPECT_EQ(ReadRecords(environment_.DebugDirectory() / "first.txt"),
+              (Records{kStartRecord, u"T INFO : to first\n"}));
+    EXPECT_EQ(ReadRecords(environment_.DebugDirectory() / "second.txt"),
+              (Records{kStartRecord, u"T INFO : to second\n", kStopRecord}));
+    EXPECT_FALSE(std::filesystem::exists(environment_.DriveC() / "QFLOG.txt"));
+}
+
+// ---- SnmpLog::LogMessage --------------------------------------------------------------
+
+TEST_F(LogThreadTest, SnmpLogPassesLevelledLinesOnlyWhileOnWithALogObject) {
+    if (!gb_LogCriticalSectionInitialised) {
+        InitializeCriticalSection(&g_LogCriticalSection);
+        gb_LogCriticalSectionInitialised = TRUE;
+    }
+    log_.StartLog();
+    gb_EnableLog = false;
+    g_pLogThread = &log_;
+    SnmpLog::LogMessage(CString(L"off"), LOG_CODE_INFO);
+    gb_EnableLog = true;
+    g_pLogThread = nullptr;
+    SnmpLog::LogMessage(CString(L"nowhere"), LOG_CODE_ALARM);
+    g_pLogThread = &log_;
+    SnmpLog::LogMessage(CString(L"silent"), LOG_CODE_SILENT);
+    SnmpLog::LogMessage(CString(L"info"), LOG_CODE_INFO);
+    SnmpLog::LogMessage(CString("warn"), LOG_CODE_WARN);
+    SnmpLog::LogMessage(CString(L"alarm"), LOG_CODE_ALARM);
+    SnmpLog::LogMessage(CString(L"other"), 7);
+    EXPECT_EQ(ReadRecords(), (Records{kStartRecord, u"T INFO : info\n", u"T WARN : warn\n",
+                                      u"T ALAR : alarm\n"}));
 }
 
 }  // namespace

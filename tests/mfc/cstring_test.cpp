@@ -6,20 +6,16 @@
 
 namespace {
 
-TEST(CStringTest, NarrowTextIsWidened) {
-    const CString text("QVSNMP_WindowsSnmp.txt");
-    EXPECT_EQ(text.GetLength(), 22);
-    EXPECT_STREQ(static_cast<LPCWSTR>(text), L"QVSNMP_WindowsSnmp.txt");
-    EXPECT_TRUE(text == L"QVSNMP_WindowsSnmp.txt");
-}
-
-TEST(CStringTest, EmptyAndNullTextGiveEmptyStrings) {
-    EXPECT_TRUE(CString().IsEmpty());
-    EXPECT_TRUE(CString(static_cast<const char*>(nullptr)).IsEmpty());
-    EXPECT_TRUE(CString(static_cast<const wchar_t*>(nullptr)).IsEmpty());
-    EXPECT_TRUE(CString("").IsEmpty());
-    EXPECT_STREQ(static_cast<LPCWSTR>(CString()), L"");
-    EXPECT_FALSE(CString(L"x").IsEmpty());
+TEST(CStringTest, NarrowTextIsWidenedAndNullTextIsEmpty) {
+    const CString text("Grüße_WindowsSnmp.txt");
+    EXPECT_EQ(text.GetLength(), 21);  // characters, not bytes
+    EXPECT_STREQ(static_cast<LPCWSTR>(text), L"Grüße_WindowsSnmp.txt");
+    EXPECT_TRUE(text == L"Grüße_WindowsSnmp.txt");
+    for (const CString& empty : {CString(), CString(static_cast<const char*>(nullptr)),
+                                 CString(static_cast<const wchar_t*>(nullptr)), CString("")}) {
+        EXPECT_TRUE(empty.IsEmpty());
+        EXPECT_STREQ(static_cast<LPCWSTR>(empty), L"");
+    }
 }
 
 TEST(CStringTest, ConcatenationKeepsEmbeddedLineEnds) {

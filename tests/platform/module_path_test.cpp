@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cwchar>
 #include <filesystem>
@@ -20,31 +21,20 @@ std::wstring ExpectedExecutablePath() {
     return expected;
 }
 
-TEST(ModuleFileNameTest, ExecutableIsPresentedOnDriveZWithBackslashes) {
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    const std::wstring expected = ExpectedExecutablePath();
-    ASSERT_EQ(length, expected.size());
-    EXPECT_EQ(std::wstring(buffer), expected);
-    EXPECT_EQ(std::wstring(buffer).substr(expected.size() - 18), L"\\qv_platform_tests");
-}
-
-TEST(ModuleFileNameTest, TooSmallBufferIsTruncatedTerminatedAndReported) {
+TEST(ModuleFileNameTest, ExecutableIsOnDriveZAndATooSmallBufferIsTruncatedAndTerminated) {
     const std::wstring expected = ExpectedExecutablePath();
     std::wstring buffer(expected.size() + 4, L'#');
-    const DWORD size = static_cast<DWORD>(expected.size());  // no room for the terminator
-    SetLastError(ERROR_SUCCESS);
-    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), size), size);
-    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(buffer[size - 1], L'\0');
-    EXPECT_EQ(std::wstring(buffer.c_str()), expected.substr(0, size - 1));
-    EXPECT_EQ(buffer[size], L'#');
-
+    const DWORD size = static_cast<DWORD>(expected.size());
     EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), size + 1), size);
     EXPECT_EQ(std::wstring(buffer.c_str()), expected);
-    wchar_t tiny[1] = {L'#'};
-    EXPECT_EQ(GetModuleFileNameW(nullptr, tiny, 1), 1u);
-    EXPECT_EQ(tiny[0], L'\0');
+    EXPECT_TRUE(std::wstring(buffer.c_str()).ends_with(L"\\qv_platform_tests"));
+
+    std::fill(buffer.begin(), buffer.end(), L'#');
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), size), size);  // no room for the terminator
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(std::wstring(buffer.c_str()), expected.substr(0, size - 1));
+    EXPECT_EQ(buffer[size], L'#');
 }
 
 TEST(ModuleFileNameTest, ModuleHandleNamesTheSharedLibraryItWasLoadedFrom) {
@@ -57,12 +47,9 @@ TEST(ModuleFileNameTest, ModuleHandleNamesTheSharedLibraryItWasLoadedFrom) {
     EXPECT_EQ(name.substr(0, 3), L"Z:\\");
     EXPECT_NE(name.find(L"\\libqvplatform.so"), std::wstring::npos) << std::string(name.begin(), name.end());
     EXPECT_EQ(name.find(L'/'), std::wstring::npos);
-}
 
-TEST(ModuleFileNameTest, AddressOutsideAnyModuleIsNotFound) {
     int onTheStack = 0;
-    wchar_t buffer[MAX_PATH];
-    EXPECT_EQ(GetModuleFileNameW(&onTheStack, buffer, MAX_PATH), 0u);
+    EXPECT_EQ(GetModuleFileNameW(&onTheStack, buffer, 1024), 0u);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 }
 
@@ -106,42 +93,26 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"EmptyPath", L"", L"", L"", L"", L""}),
     [](const ::testing::TestParamInfo<SplitCase>& param) { return std::string(param.param.name); });
 
-TEST(SplitPathErrorsTest, NullOutputsAreSkippedWhenTheirSizeIsZero) {
-    wchar_t fname[16];
-    ASSERT_EQ(_wsplitpath_s(L"C:\\a\\b.c", nullptr, 0, nullptr, 0, fname, 16, nullptr, 0), 0);
-    EXPECT_STREQ(fname, L"b");
-}
-
-TEST(SplitPathErrorsTest, InconsistentArgumentsAreEinvalAndEmptyTheOutputs) {
-    wchar_t drive[3] = L"X";
-    wchar_t dir[16] = L"X";
-    wchar_t fname[16] = L"X";
-    wchar_t ext[16] = L"X";
-    EXPECT_EQ(_wsplitpath_s(nullptr, drive, 3, dir, 16, fname, 16, ext, 16), EINVAL);
-    EXPECT_STREQ(drive, L"");
-    EXPECT_STREQ(ext, L"");
-    fname[0] = L'X';
-    EXPECT_EQ(_wsplitpath_s(L"a.b", drive, 3, nullptr, 16, fname, 16, ext, 16), EINVAL);
-    EXPECT_STREQ(fname, L"");
-    EXPECT_EQ(_wsplitpath_s(L"a.b", drive, 0, dir, 16, fname, 16, ext, 16), EINVAL);
-}
-
-TEST(SplitPathErrorsTest, TooSmallBufferIsErangeAndEmptiesEveryOutput) {
+// The agent's path splitter relies on a failed split leaving every part empty.
+TEST(SplitPathErrorsTest, BadArgumentsAndTooSmallBuffersEmptyEveryOutput) {
     wchar_t drive[3];
     wchar_t dir[16];
-    wchar_t fname[4];
+    wchar_t fname[5];
     wchar_t ext[16];
-    EXPECT_EQ(_wsplitpath_s(L"C:\\dir\\name.txt", drive, 3, dir, 16, fname, 4, ext, 16), ERANGE);
-    EXPECT_STREQ(drive, L"");
-    EXPECT_STREQ(dir, L"");
-    EXPECT_STREQ(fname, L"");
-    EXPECT_STREQ(ext, L"");
-    // Exactly enough room for the name and its terminator.
-    wchar_t fit[5];
-    EXPECT_EQ(_wsplitpath_s(L"C:\\dir\\name.txt", drive, 3, dir, 16, fit, 5, ext, 16), 0);
-    EXPECT_STREQ(fit, L"name");
-    wchar_t shortDrive[2];
-    EXPECT_EQ(_wsplitpath_s(L"C:\\x", shortDrive, 2, dir, 16, fit, 5, ext, 16), ERANGE);
+    const auto split = [&](const wchar_t* path, std::size_t driveSize, std::size_t fnameSize) {
+        for (wchar_t* part : {drive, dir, fname, ext}) part[0] = L'X';
+        const errno_t result = _wsplitpath_s(path, drive, driveSize, dir, 16, fname, fnameSize, ext, 16);
+        for (wchar_t* part : {dir, fname, ext}) EXPECT_STREQ(part, L"") << path;
+        EXPECT_STREQ(driveSize > 0 ? drive : L"", L"") << path;
+        return result;
+    };
+    EXPECT_EQ(split(nullptr, 3, 5), EINVAL);
+    EXPECT_EQ(split(L"a.b", 0, 5), EINVAL);  // a buffer without a size
+    EXPECT_EQ(split(L"C:\\dir\\names.txt", 3, 5), ERANGE);
+    EXPECT_EQ(split(L"C:\\x", 2, 5), ERANGE);
+    // Exactly enough room for the name and its terminator; null parts are skipped.
+    ASSERT_EQ(_wsplitpath_s(L"C:\\dir\\name.txt", nullptr, 0, nullptr, 0, fname, 5, nullptr, 0), 0);
+    EXPECT_STREQ(fname, L"name");
 }
 
 }  // namespace

@@ -31,19 +31,18 @@ protected:
     std::vector<std::uint8_t> region_;
 };
 
-TEST_F(SessionTableTest, FindsAnOccupiedRowByItsIdentity) {
+TEST_F(SessionTableTest, FindsTheLowestOccupiedRowWithTheIdentity) {
     SetRow(4, 2, 44821, 3, 1);
     EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(44821, 3, 1), 4);
     SetRow(4, 1, 44821, 3, 1);
     EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(44821, 3, 1), 4) << "state 1 counts as occupied";
     SetRow(4, 0, 44821, 3, 1);
     EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(44821, 3, 1), -1) << "state 0 is free";
-}
-
-TEST_F(SessionTableTest, LowestOfTwoMatchingRowsWins) {
     SetRow(9, 2, 5113, 7, 7);
     SetRow(2, 2, 5113, 7, 7);
     EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(5113, 7, 7), 2);
+    SetRow(15, 2, 4127, 1, 2);
+    EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(4127, 1, 2), 15);
 }
 
 TEST_F(SessionTableTest, IdentityFieldsCompareWithTheirFullWidthAndSign) {
@@ -56,11 +55,6 @@ TEST_F(SessionTableTest, IdentityFieldsCompareWithTheirFullWidthAndSign) {
     EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(static_cast<std::uint16_t>(39917 & 0xFF), -1, 1), -1);
     EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(39917, 1, 1), -1);
     EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(39917, -1, -1), -1);
-}
-
-TEST_F(SessionTableTest, LastRowIsSearchedToo) {
-    SetRow(15, 2, 4127, 1, 2);
-    EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(4127, 1, 2), 15);
 }
 
 TEST_F(SessionTableTest, NoBasePointerMeansNoSession) {
