@@ -1,4 +1,4 @@
-// Named mappings shared with a second, real process (qv_mapping_peer).
+// Named mappings shared with a second, real process (qv_named_object_peer).
 #include <signal.h>
 #include <time.h>
 
@@ -19,33 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr DWORD kRegionSize = 1024 * 1024;
-constexpr auto kReplyTimeout = 10s;
-
-class Peer {
-public:
-    Peer() : process_(ExecutableDirectory() + "/qv_mapping_peer", {}) {}
-
-    // Sends one command and returns the one-line answer ("" on timeout).
-    std::string Ask(const std::string& command) {
-        if (!process_.Write(command + "\n")) return "";
-        return process_.ReadLine(kReplyTimeout).value_or("");
-    }
-    bool Ready() { return process_.WaitForLine("ready", kReplyTimeout); }
-    void Send(const std::string& command) { process_.Write(command + "\n"); }
-    std::string Reply() { return process_.ReadLine(kReplyTimeout).value_or(""); }
-
-    bool ExitCleanly() {
-        process_.Write("exit\n");
-        return process_.Wait(kReplyTimeout) == 0;
-    }
-    bool Kill() {
-        process_.Kill(SIGKILL);
-        return process_.Wait(kReplyTimeout) == -SIGKILL;
-    }
-
-private:
-    ChildProcess process_;
-};
 
 class FileMappingPeerTest : public ::testing::Test {
 protected:
@@ -77,7 +50,7 @@ TEST_F(FileMappingPeerTest, BothProcessesSeeOneObjectWhileThePeerHoldsIt) {
 
     view.Get()[501] = 99;
     EXPECT_EQ(peer.Ask("read 501"), "value 99");
-    EXPECT_TRUE(peer.ExitCleanly());
+    EXPECT_TRUE(peer.Exit());
 }
 
 TEST_F(FileMappingPeerTest, ObjectCreatedHereSurvivesOurReleaseWhileThePeerHoldsIt) {
@@ -97,7 +70,7 @@ TEST_F(FileMappingPeerTest, ObjectCreatedHereSurvivesOurReleaseWhileThePeerHolds
     again.Reset();
     EXPECT_EQ(peer.Ask("close"), "closed");
     EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
-    EXPECT_TRUE(peer.ExitCleanly());
+    EXPECT_TRUE(peer.Exit());
 }
 
 TEST_F(FileMappingPeerTest, ObjectIsFreshAfterThePeerExited) {
@@ -107,7 +80,7 @@ TEST_F(FileMappingPeerTest, ObjectIsFreshAfterThePeerExited) {
     ASSERT_EQ(peer.Ask("write 100 171"), "ok");
     // Two opens of the name, neither closed: ending the process releases both.
     ASSERT_EQ(peer.Ask("also Global\\QVE"), "held");
-    ASSERT_TRUE(peer.ExitCleanly());
+    ASSERT_TRUE(peer.Exit());
     EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
 
     EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, "Global\\QVE"), nullptr);
@@ -175,8 +148,8 @@ TEST_F(FileMappingPeerTest, RacingCreatorsAgreeOnExactlyOneFirstCreator) {
         ASSERT_EQ(second.Ask("close"), "closed");
         ASSERT_TRUE(environment_.LeftoverSharedMemory().empty()) << "round " << round;
     }
-    EXPECT_TRUE(first.ExitCleanly());
-    EXPECT_TRUE(second.ExitCleanly());
+    EXPECT_TRUE(first.Exit());
+    EXPECT_TRUE(second.Exit());
 }
 
 TEST_F(FileMappingPeerTest, HoldingPassesBetweenProcessesWithoutLosingTheObject) {
@@ -202,7 +175,7 @@ TEST_F(FileMappingPeerTest, HoldingPassesBetweenProcessesWithoutLosingTheObject)
         rejoined.Reset();
         ASSERT_EQ(peer.Ask("close"), "closed");
     }
-    EXPECT_TRUE(peer.ExitCleanly());
+    EXPECT_TRUE(peer.Exit());
 }
 
 }  // namespace

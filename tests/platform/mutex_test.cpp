@@ -1,5 +1,5 @@
 // Named mutexes: ownership by thread, exclusion between real processes and
-// abandonment when an owner dies (qv_mutex_peer is the second process).
+// abandonment when an owner dies (qv_named_object_peer is the second process).
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -21,31 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kReplyTimeout = 30s;
 constexpr char kName[] = "Global\\QVMUTEX";
-
-class MutexPeer {
-public:
-    MutexPeer() : process_(ExecutableDirectory() + "/qv_mutex_peer", {}) {}
-    bool Ready() { return process_.WaitForLine("ready", kReplyTimeout); }
-    std::string Ask(const std::string& command) {
-        if (!process_.Write(command + "\n")) return "";
-        return process_.ReadLine(kReplyTimeout).value_or("");
-    }
-    void Send(const std::string& command) { process_.Write(command + "\n"); }
-    std::string Reply() { return process_.ReadLine(kReplyTimeout).value_or(""); }
-    bool Kill() {
-        process_.Kill(SIGKILL);
-        return process_.Wait(kReplyTimeout) == -SIGKILL;
-    }
-    bool Exit() {
-        process_.Write("exit\n");
-        return process_.Wait(kReplyTimeout) == 0;
-    }
-
-private:
-    ChildProcess process_;
-};
 
 class NamedMutexTest : public ::testing::Test {
 protected:
@@ -129,9 +105,9 @@ TEST_F(NamedMutexTest, ThreadEndingAsOwnerAbandonsTheMutexOnce) {
 }
 
 TEST_F(NamedMutexTest, AnotherProcessOwningItExcludesUsUntilItReleases) {
-    MutexPeer peer;
+    Peer peer;
     ASSERT_TRUE(peer.Ready());
-    ASSERT_EQ(peer.Ask("create Global\\QVMUTEX"), "created");
+    ASSERT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
     ScopedHandle mutex(Create());
     ASSERT_NE(mutex.Get(), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
@@ -164,9 +140,9 @@ TEST_F(NamedMutexTest, AnotherProcessOwningItExcludesUsUntilItReleases) {
 }
 
 TEST_F(NamedMutexTest, OwnerKilledWhileHoldingItAbandonsItToTheWaiter) {
-    MutexPeer peer;
+    Peer peer;
     ASSERT_TRUE(peer.Ready());
-    ASSERT_EQ(peer.Ask("create Global\\QVMUTEX"), "created");
+    ASSERT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
     ScopedHandle mutex(Create());
     ASSERT_NE(mutex.Get(), nullptr);
     ASSERT_EQ(peer.Ask("take 0"), "object0");
@@ -184,9 +160,9 @@ TEST_F(NamedMutexTest, OwnerKilledWhileHoldingItAbandonsItToTheWaiter) {
 }
 
 TEST_F(NamedMutexTest, OwnerExitingWithoutReleaseAbandonsIt) {
-    MutexPeer peer;
+    Peer peer;
     ASSERT_TRUE(peer.Ready());
-    ASSERT_EQ(peer.Ask("create Global\\QVMUTEX"), "created");
+    ASSERT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
     ScopedHandle mutex(Create());
     ASSERT_EQ(peer.Ask("take 0"), "object0");
     ASSERT_TRUE(peer.Exit());
@@ -196,9 +172,9 @@ TEST_F(NamedMutexTest, OwnerExitingWithoutReleaseAbandonsIt) {
 
 TEST_F(NamedMutexTest, MutexWhoseLastHolderDiedIsCreatedAfresh) {
     {
-        MutexPeer peer;
+        Peer peer;
         ASSERT_TRUE(peer.Ready());
-        ASSERT_EQ(peer.Ask("create Global\\QVMUTEX"), "created");
+        ASSERT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
         ASSERT_EQ(peer.Ask("take 0"), "object0");
         ASSERT_TRUE(peer.Kill());
     }
@@ -216,12 +192,12 @@ TEST_F(NamedMutexTest, TwoProcessesIncrementingUnderItLoseNoUpdate) {
     ASSERT_NE(region.Get(), nullptr);
     ScopedView counter(MapViewOfFile(region.Get(), FILE_MAP_WRITE, 0, 0, 0));
     ASSERT_NE(counter.Get(), nullptr);
-    MutexPeer first;
-    MutexPeer second;
+    Peer first;
+    Peer second;
     ASSERT_TRUE(first.Ready());
     ASSERT_TRUE(second.Ready());
-    ASSERT_EQ(first.Ask("create Global\\QVMUTEX"), "created");
-    ASSERT_EQ(second.Ask("create Global\\QVMUTEX"), "existing");
+    ASSERT_EQ(first.Ask("mutex Global\\QVMUTEX"), "created");
+    ASSERT_EQ(second.Ask("mutex Global\\QVMUTEX"), "existing");
     first.Send("count Global\\QVMUTEXCOUNT " + std::to_string(kTimes));
     second.Send("count Global\\QVMUTEXCOUNT " + std::to_string(kTimes));
     EXPECT_EQ(first.Reply(), "counted");

@@ -1,11 +1,14 @@
 // Small helpers shared by the platform tests.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <string>
 
 #include "qv_windows.h"
+#include "support/child_process.h"
 #include "support/test_environment.h"
 
 namespace qv::test {
@@ -72,5 +75,33 @@ inline bool PathExists(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0;
 }
+
+// The second process of the named-object tests (named_object_peer.cpp lists
+// its commands).
+class Peer {
+public:
+    static constexpr std::chrono::seconds kReplyTimeout{30};
+
+    Peer() : process_(ExecutableDirectory() + "/qv_named_object_peer", {}) {}
+    bool Ready() { return process_.WaitForLine("ready", kReplyTimeout); }
+    // Sends one command and returns the one-line answer ("" on timeout).
+    std::string Ask(const std::string& command) {
+        if (!process_.Write(command + "\n")) return "";
+        return Reply();
+    }
+    void Send(const std::string& command) { process_.Write(command + "\n"); }
+    std::string Reply() { return process_.ReadLine(kReplyTimeout).value_or(""); }
+    bool Exit() {
+        process_.Write("exit\n");
+        return process_.Wait(kReplyTimeout) == 0;
+    }
+    bool Kill() {
+        process_.Kill(SIGKILL);
+        return process_.Wait(kReplyTimeout) == -SIGKILL;
+    }
+
+private:
+    ChildProcess process_;
+};
 
 }  // namespace qv::test
