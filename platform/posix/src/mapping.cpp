@@ -232,6 +232,7 @@ bool SharedMemoryName(std::string_view name, std::string* shmName) {
     }
     if (name.empty() || name == "." || name == ".." ||
         name.find_first_of("/\\") != std::string_view::npos) {
+        SetLastError(ERROR_INVALID_NAME);
         return false;
     }
     shmName->assign("/");
@@ -392,25 +393,11 @@ HANDLE CreateMapping(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protec
         object = CreateUnnamed(size);
     } else {
         std::string shmName;
-        if (!SharedMemoryName(name, &shmName)) {
-            SetLastError(ERROR_INVALID_NAME);
-            return nullptr;
-        }
-        // A NULL DACL grants everyone everything, so its object is readable and
-        // writable by all users; without one, Windows gives access to the
-        // creator (and administrators), which on Linux is the owner alone.
-        const mode_t mode = GrantsEveryone(attributes) ? 0666 : 0600;
-        object = AcquireNamed(shmName, true, size, mode, &created);
+        if (!SharedMemoryName(name, &shmName)) return nullptr;
+        object = AcquireNamed(shmName, true, size, NamedObjectMode(attributes), &created);
     }
     if (!object) return nullptr;
-    std::shared_ptr<FileMapping> mapping;
-    try {
-        mapping = std::make_shared<FileMapping>(std::move(object), access);
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    HANDLE handle = RegisterHandle(std::move(mapping));
+    HANDLE handle = RegisterNew<FileMapping>(std::move(object), access);
     if (handle == nullptr) return nullptr;
     // ERROR_ALREADY_EXISTS is information for the caller, not a failure.
     SetLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
@@ -423,24 +410,14 @@ HANDLE OpenMapping(DWORD desiredAccess, const char* name) {
         return nullptr;
     }
     std::string shmName;
-    if (!SharedMemoryName(name, &shmName)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return nullptr;
-    }
+    if (!SharedMemoryName(name, &shmName)) return nullptr;
     DWORD access = desiredAccess & (FILE_MAP_READ | FILE_MAP_WRITE | FILE_MAP_COPY);
     // Write access to a section includes reading it.
     if ((access & FILE_MAP_WRITE) != 0) access |= FILE_MAP_READ;
     bool created = false;
     auto object = AcquireNamed(shmName, false, 0, 0, &created);
     if (!object) return nullptr;
-    std::shared_ptr<FileMapping> mapping;
-    try {
-        mapping = std::make_shared<FileMapping>(std::move(object), access);
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    HANDLE handle = RegisterHandle(std::move(mapping));
+    HANDLE handle = RegisterNew<FileMapping>(std::move(object), access);
     if (handle != nullptr) SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -461,13 +438,10 @@ extern "C" QV_PLATFORM_API HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATT
 extern "C" QV_PLATFORM_API HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes,
                                                      DWORD protect, DWORD maximumSizeHigh,
                                                      DWORD maximumSizeLow, LPCWSTR name) {
-    if (name == nullptr) {
-        return qv::posix::CreateMapping(file, attributes, protect, maximumSizeHigh,
-                                        maximumSizeLow, nullptr);
-    }
-    const std::string narrow = qv::posix::Utf8FromWide(name);
-    return qv::posix::CreateMapping(file, attributes, protect, maximumSizeHigh, maximumSizeLow,
-                                    narrow.c_str());
+    return qv::posix::WithUtf8Name(name, [&](const char* narrow) {
+        return qv::posix::CreateMapping(file, attributes, protect, maximumSizeHigh, maximumSizeLow,
+                                        narrow);
+    });
 }
 
 extern "C" QV_PLATFORM_API HANDLE OpenFileMappingA(DWORD desiredAccess, BOOL /*inheritHandle*/,
@@ -477,9 +451,8 @@ extern "C" QV_PLATFORM_API HANDLE OpenFileMappingA(DWORD desiredAccess, BOOL /*i
 
 extern "C" QV_PLATFORM_API HANDLE OpenFileMappingW(DWORD desiredAccess, BOOL /*inheritHandle*/,
                                                    LPCWSTR name) {
-    if (name == nullptr) return qv::posix::OpenMapping(desiredAccess, nullptr);
-    const std::string narrow = qv::posix::Utf8FromWide(name);
-    return qv::posix::OpenMapping(desiredAccess, narrow.c_str());
+    return qv::posix::WithUtf8Name(
+        name, [&](const char* narrow) { return qv::posix::OpenMapping(desiredAccess, narrow); });
 }
 
 extern "C" QV_PLATFORM_API LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess,

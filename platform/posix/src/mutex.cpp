@@ -263,17 +263,6 @@ NamedMutexes& Named() {
     return *named;
 }
 
-HANDLE Register(std::shared_ptr<Mutex> mutex) {
-    std::shared_ptr<MutexHandle> handle;
-    try {
-        handle = std::make_shared<MutexHandle>(std::move(mutex));
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    return RegisterHandle(std::move(handle));
-}
-
 HANDLE CreateMutexNamed(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, const char* name) {
     std::shared_ptr<Mutex> mutex;
     bool existed = false;
@@ -282,20 +271,15 @@ HANDLE CreateMutexNamed(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, con
             mutex = std::make_shared<Mutex>(nullptr);
         } else {
             std::string shmName;
-            if (!SharedMemoryName(name, &shmName)) {
-                SetLastError(ERROR_INVALID_NAME);
-                return nullptr;
-            }
-            // As for mappings: a NULL DACL opens the object to every account.
-            const mode_t mode = GrantsEveryone(attributes) ? 0666 : 0600;
-            mutex = Named().Get(shmName, true, mode, &existed);
+            if (!SharedMemoryName(name, &shmName)) return nullptr;
+            mutex = Named().Get(shmName, true, NamedObjectMode(attributes), &existed);
         }
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     if (!mutex) return nullptr;
-    HANDLE handle = Register(mutex);
+    HANDLE handle = RegisterNew<MutexHandle>(mutex);
     if (handle == nullptr) return nullptr;
     // Only the creator of a mutex gets the initial ownership it asks for.
     if (initialOwner != FALSE && !existed) mutex->Acquire(INFINITE);
@@ -309,10 +293,7 @@ HANDLE OpenMutexNamed(const char* name) {
         return nullptr;
     }
     std::string shmName;
-    if (!SharedMemoryName(name, &shmName)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return nullptr;
-    }
+    if (!SharedMemoryName(name, &shmName)) return nullptr;
     bool existed = false;
     std::shared_ptr<Mutex> mutex;
     try {
@@ -322,7 +303,7 @@ HANDLE OpenMutexNamed(const char* name) {
         return nullptr;
     }
     if (!mutex) return nullptr;
-    HANDLE handle = Register(std::move(mutex));
+    HANDLE handle = RegisterNew<MutexHandle>(std::move(mutex));
     if (handle != nullptr) SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -337,9 +318,9 @@ extern "C" QV_PLATFORM_API HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes,
 
 extern "C" QV_PLATFORM_API HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner,
                                                LPCWSTR name) {
-    if (name == nullptr) return qv::posix::CreateMutexNamed(attributes, initialOwner, nullptr);
-    const std::string narrow = qv::posix::Utf8FromWide(name);
-    return qv::posix::CreateMutexNamed(attributes, initialOwner, narrow.c_str());
+    return qv::posix::WithUtf8Name(name, [&](const char* narrow) {
+        return qv::posix::CreateMutexNamed(attributes, initialOwner, narrow);
+    });
 }
 
 extern "C" QV_PLATFORM_API HANDLE OpenMutexA(DWORD /*desiredAccess*/, BOOL /*inheritHandle*/,
@@ -349,9 +330,7 @@ extern "C" QV_PLATFORM_API HANDLE OpenMutexA(DWORD /*desiredAccess*/, BOOL /*inh
 
 extern "C" QV_PLATFORM_API HANDLE OpenMutexW(DWORD /*desiredAccess*/, BOOL /*inheritHandle*/,
                                              LPCWSTR name) {
-    if (name == nullptr) return qv::posix::OpenMutexNamed(nullptr);
-    const std::string narrow = qv::posix::Utf8FromWide(name);
-    return qv::posix::OpenMutexNamed(narrow.c_str());
+    return qv::posix::WithUtf8Name(name, &qv::posix::OpenMutexNamed);
 }
 
 extern "C" QV_PLATFORM_API BOOL ReleaseMutex(HANDLE mutex) {

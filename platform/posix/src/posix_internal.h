@@ -10,8 +10,10 @@
 #include <cstdint>
 
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "qv_platform_export.h"
 #include "qv_windows.h"
@@ -40,6 +42,20 @@ HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
 // The object a handle names, or nullptr (last error ERROR_INVALID_HANDLE).
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 
+// Makes a new object and enters it into the table: its handle, or nullptr
+// (last error ERROR_NOT_ENOUGH_MEMORY).
+template <typename T, typename... Arguments>
+HANDLE RegisterNew(Arguments&&... arguments) {
+    std::shared_ptr<T> object;
+    try {
+        object = std::make_shared<T>(std::forward<Arguments>(arguments)...);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return RegisterHandle(std::move(object));
+}
+
 template <typename T>
 std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     auto object = std::dynamic_pointer_cast<T>(LookupHandle(handle));
@@ -52,8 +68,8 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
 // while any process holds an open of it, and the last holder removes the name.
 class SharedMemoryObject;
 
-// "Global\NAME" -> "/NAME" or "/NS.NAME" (QVSNMP_NAMESPACE); false for a name
-// that cannot be one.
+// "Global\NAME" -> "/NAME" or "/NS.NAME" (QVSNMP_NAMESPACE); false (last
+// error ERROR_INVALID_NAME) for a name that cannot be one.
 bool SharedMemoryName(std::string_view name, std::string* shmName);
 // Joins the named object if someone holds it, otherwise (create) starts it
 // afresh, zero-filled, or (open) reports it absent. Sets the last error on
@@ -71,11 +87,22 @@ int SharedMemoryObjectFd(const SharedMemoryObject& object);
 // True when the attributes carry a descriptor with a present NULL DACL, the
 // Windows way of granting every user full access.
 bool GrantsEveryone(const SECURITY_ATTRIBUTES* attributes);
+// The mode of a named object created with these attributes: 0666 for a NULL
+// DACL, the owner alone otherwise.
+mode_t NamedObjectMode(const SECURITY_ATTRIBUTES* attributes);
 
 // ---- strings (strings.cpp) -----------------------------------------------------
 // UTF-8 <-> UTF-32 with U+FFFD for what cannot be converted.
 std::string Utf8FromWide(std::wstring_view wide);
 std::wstring WideFromUtf8(std::string_view text);
+// Calls `call` with the UTF-8 form of an object name; a null name stays null.
+// The W entry points of named objects go through here to their A forms.
+template <typename Call>
+auto WithUtf8Name(const wchar_t* name, Call call) {
+    if (name == nullptr) return call(static_cast<const char*>(nullptr));
+    const std::string narrow = Utf8FromWide(name);
+    return call(narrow.c_str());
+}
 
 // ---- files (files.cpp) -----------------------------------------------------------
 // The Linux path for a Windows path; empty when the path names a drive or a

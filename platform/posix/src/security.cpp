@@ -67,4 +67,11 @@ bool GrantsEveryone(const SECURITY_ATTRIBUTES* attributes) {
            (descriptor->Control & SE_DACL_PRESENT) != 0 && descriptor->Dacl == nullptr;
 }
 
+mode_t NamedObjectMode(const SECURITY_ATTRIBUTES* attributes) {
+    // A NULL DACL grants everyone everything, so its object is readable and
+    // writable by all users; without one, Windows gives access to the creator
+    // (and administrators), which on Linux is the owner alone.
+    return GrantsEveryone(attributes) ? 0666 : 0600;
+}
+
 }  // namespace qv::posix

@@ -2,6 +2,7 @@
 //
 // Only code-page conversion and wsprintfA/wsprintfW live here. The ANSI code
 // page of a Linux process is UTF-8, and wchar_t holds UTF-32.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -129,80 +130,65 @@ std::wstring WideFromUtf8(std::string_view text) {
     return out;
 }
 
-}  // namespace qv::posix
-
-extern "C" QV_PLATFORM_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text,
-                                                   int textLength, LPWSTR wide, int wideLength) {
+// Both directions: argument checks, the conversion itself and the copy out.
+// `strictFlag` is the one flag each direction knows (fail on what cannot be
+// converted instead of substituting U+FFFD). An output size of 0 asks for the
+// size needed; a length of -1 means a terminated input whose terminator is
+// converted too.
+template <typename From, typename To, typename Converter>
+int ConvertText(UINT codePage, DWORD flags, DWORD strictFlag, const From* in, int inLength, To* out,
+                int outLength, Converter convert) {
     if (!IsSupportedCodePage(codePage)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if ((flags & ~MB_ERR_INVALID_CHARS) != 0) {
+    if ((flags & ~strictFlag) != 0) {
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
-    if (text == nullptr || textLength == 0 || textLength < -1 || wideLength < 0 ||
-        (wide == nullptr && wideLength != 0)) {
+    if (in == nullptr || inLength == 0 || inLength < -1 || outLength < 0 ||
+        (out == nullptr && outLength != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    // -1: the text is terminated and the terminator is converted too.
-    const std::size_t length =
-        textLength == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(textLength);
-    std::wstring converted;
-    const bool valid = DecodeAll(std::string_view(text, length), &converted);
-    if (!valid && (flags & MB_ERR_INVALID_CHARS) != 0) {
+    const std::size_t length = inLength == -1 ? std::char_traits<From>::length(in) + 1
+                                              : static_cast<std::size_t>(inLength);
+    std::basic_string<To> converted;
+    const bool valid = convert(std::basic_string_view<From>(in, length), &converted);
+    if (!valid && (flags & strictFlag) != 0) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
-    // Output size 0 asks for the size needed.
-    if (wideLength == 0) return static_cast<int>(converted.size());
-    if (converted.size() > static_cast<std::size_t>(wideLength)) {
+    if (outLength == 0) return static_cast<int>(converted.size());
+    if (converted.size() > static_cast<std::size_t>(outLength)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::wmemcpy(wide, converted.data(), converted.size());
+    std::copy(converted.begin(), converted.end(), out);
     return static_cast<int>(converted.size());
+}
+
+}  // namespace qv::posix
+
+extern "C" QV_PLATFORM_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text,
+                                                   int textLength, LPWSTR wide, int wideLength) {
+    return qv::posix::ConvertText(codePage, flags, MB_ERR_INVALID_CHARS, text, textLength, wide,
+                                  wideLength, DecodeAll);
 }
 
 extern "C" QV_PLATFORM_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide,
                                                    int wideLength, LPSTR text, int textLength,
                                                    LPCSTR defaultChar, BOOL* usedDefaultChar) {
-    if (!IsSupportedCodePage(codePage)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if ((flags & ~WC_ERR_INVALID_CHARS) != 0) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return 0;
-    }
     // UTF-8 maps every character, so Windows refuses a default character for
     // CP_UTF8. The ANSI page accepts one, and never needs it here.
     if (codePage == CP_UTF8 && (defaultChar != nullptr || usedDefaultChar != nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (wide == nullptr || wideLength == 0 || wideLength < -1 || textLength < 0 ||
-        (text == nullptr && textLength != 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (usedDefaultChar != nullptr) *usedDefaultChar = FALSE;
-    const std::size_t length =
-        wideLength == -1 ? std::wcslen(wide) + 1 : static_cast<std::size_t>(wideLength);
-    std::string converted;
-    const bool valid = EncodeAll(std::wstring_view(wide, length), &converted);
-    if (!valid && (flags & WC_ERR_INVALID_CHARS) != 0) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
-    if (textLength == 0) return static_cast<int>(converted.size());
-    if (converted.size() > static_cast<std::size_t>(textLength)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(text, converted.data(), converted.size());
-    return static_cast<int>(converted.size());
+    const int written = qv::posix::ConvertText(codePage, flags, WC_ERR_INVALID_CHARS, wide,
+                                               wideLength, text, textLength, EncodeAll);
+    if (written != 0 && usedDefaultChar != nullptr) *usedDefaultChar = FALSE;
+    return written;
 }
 
 // ---- wsprintf ------------------------------------------------------------------------

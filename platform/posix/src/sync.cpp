@@ -69,14 +69,7 @@ extern "C" QV_PLATFORM_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attribute
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
-    std::shared_ptr<Event> event;
-    try {
-        event = std::make_shared<Event>(manualReset != FALSE, initialState != FALSE);
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    HANDLE handle = qv::posix::RegisterHandle(std::move(event));
+    HANDLE handle = qv::posix::RegisterNew<Event>(manualReset != FALSE, initialState != FALSE);
     if (handle != nullptr) SetLastError(ERROR_SUCCESS);
     return handle;
 }
