@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <string_view>
 
 #include "posix_internal.h"
 
@@ -285,36 +286,46 @@ void PutInteger(BoundedOutput<Char>& out, const Conversion& conversion, std::uin
     if (conversion.leftAlign) Pad(out, padding, Char(' '));
 }
 
-template <typename Char>
-void PutText(BoundedOutput<Char>& out, const Conversion& conversion, const std::wstring& text) {
-    std::size_t length = text.size();
-    if (conversion.hasPrecision && conversion.precision < length) length = conversion.precision;
-    const std::size_t padding = conversion.width > length ? conversion.width - length : 0;
-    if (!conversion.leftAlign) Pad(out, padding, Char(' '));
-    for (std::size_t i = 0; i < length; ++i) out.PutWide(text[i]);
-    if (conversion.leftAlign) Pad(out, padding, Char(' '));
-}
-
-template <typename Char>
-void PutNarrowText(BoundedOutput<Char>& out, const Conversion& conversion, const char* text) {
-    if constexpr (sizeof(Char) == 1) {
-        // Narrow into narrow: bytes as they are, counted as characters.
-        std::size_t length = std::strlen(text);
+// Text in a field: cut to the precision, padded with spaces to the width.
+// Narrow text into a narrow output goes byte for byte, each byte counted as a
+// character; into a wide output it is decoded first.
+template <typename Char, typename TextChar>
+void PutText(BoundedOutput<Char>& out, const Conversion& conversion,
+             std::basic_string_view<TextChar> text) {
+    if constexpr (sizeof(Char) != 1 && sizeof(TextChar) == 1) {
+        const std::wstring wide = qv::posix::WideFromUtf8(text);
+        PutText(out, conversion, std::wstring_view(wide));
+    } else {
+        std::size_t length = text.size();
         if (conversion.hasPrecision && conversion.precision < length) length = conversion.precision;
         const std::size_t padding = conversion.width > length ? conversion.width - length : 0;
-        if (!conversion.leftAlign) Pad(out, padding, ' ');
-        for (std::size_t i = 0; i < length; ++i) out.Put(text[i]);
-        if (conversion.leftAlign) Pad(out, padding, ' ');
-    } else {
-        PutText(out, conversion, qv::posix::WideFromUtf8(text));
+        if (!conversion.leftAlign) Pad(out, padding, Char(' '));
+        for (std::size_t i = 0; i < length; ++i) {
+            if constexpr (sizeof(TextChar) == 1) {
+                out.Put(text[i]);
+            } else {
+                out.PutWide(text[i]);
+            }
+        }
+        if (conversion.leftAlign) Pad(out, padding, Char(' '));
     }
+}
+
+// Whether a %c or %s argument is narrow: 'h' makes it narrow, 'l' and 'w'
+// wide; without a prefix the lower-case type is the function's own kind
+// (narrow in wsprintfA) and the upper-case type the other one.
+template <typename Char>
+bool IsNarrow(const Conversion& conversion, bool lowerCase) {
+    if (conversion.size == Conversion::Size::Short) return true;
+    if (conversion.size == Conversion::Size::Long || conversion.size == Conversion::Size::Wide) {
+        return false;
+    }
+    return lowerCase == (sizeof(Char) == 1);
 }
 
 template <typename Char>
 int Format(Char* buffer, const Char* format, Arguments& arguments) {
     BoundedOutput<Char> out(buffer);
-    // In the narrow function a plain %s/%c is narrow; in the wide one, wide.
-    constexpr bool kNarrowByDefault = sizeof(Char) == 1;
     const Char* p = format;
     while (*p != Char(0)) {
         if (*p != Char('%')) {
@@ -406,34 +417,28 @@ int Format(Char* buffer, const Char* format, Arguments& arguments) {
             }
             case U'c':
             case U'C': {
-                bool narrow = (type == Char('c')) == kNarrowByDefault;
-                if (conversion.size == Size::Short) narrow = true;
-                if (conversion.size == Size::Long || conversion.size == Size::Wide) narrow = false;
                 wchar_t character = 0;
-                if (narrow) {
-                    const auto byte = static_cast<unsigned char>(va_arg(arguments.list, int));
+                if (IsNarrow<Char>(conversion, type == Char('c'))) {
+                    const auto byte = static_cast<char>(va_arg(arguments.list, int));
                     if constexpr (sizeof(Char) == 1) {
-                        out.Put(static_cast<char>(byte));
+                        PutText(out, conversion, std::string_view(&byte, 1));
                         break;
                     }
-                    character = static_cast<wchar_t>(byte);
+                    character = static_cast<wchar_t>(static_cast<unsigned char>(byte));
                 } else {
                     character = static_cast<wchar_t>(va_arg(arguments.list, wint_t));
                 }
-                PutText(out, conversion, std::wstring(1, character));
+                PutText(out, conversion, std::wstring_view(&character, 1));
                 break;
             }
             case U's':
             case U'S': {
-                bool narrow = (type == Char('s')) == kNarrowByDefault;
-                if (conversion.size == Size::Short) narrow = true;
-                if (conversion.size == Size::Long || conversion.size == Size::Wide) narrow = false;
-                if (narrow) {
+                if (IsNarrow<Char>(conversion, type == Char('s'))) {
                     const char* text = va_arg(arguments.list, const char*);
-                    PutNarrowText(out, conversion, text != nullptr ? text : "(null)");
+                    PutText(out, conversion, std::string_view(text != nullptr ? text : "(null)"));
                 } else {
                     const wchar_t* text = va_arg(arguments.list, const wchar_t*);
-                    PutText(out, conversion, std::wstring(text != nullptr ? text : L"(null)"));
+                    PutText(out, conversion, std::wstring_view(text != nullptr ? text : L"(null)"));
                 }
                 break;
             }
