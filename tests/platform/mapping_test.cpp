@@ -3,9 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -168,24 +167,6 @@ TEST_F(FileMappingTest, MalformedNamesAreRejected) {
     }
 }
 
-TEST_F(FileMappingTest, UnsupportedRequestsFailWithWindowsCodes) {
-    EXPECT_EQ(Create("Global\\QVS", 0), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, 0x40 /* execute */, 0, 4096,
-                                 "Global\\QVS"),
-              nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
-    ScopedHandle file(CreateFileA("C:\\backing.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(file.Get(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CreateFileMappingA(file.Get(), nullptr, PAGE_READWRITE, 0, 4096, "Global\\QVS"),
-              nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
 TEST_F(FileMappingTest, ViewsCheckHandleAccessOffsetAndSize) {
     ScopedHandle mapping(Create("Global\\QVW", 256 * 1024));
     ASSERT_NE(mapping.Get(), nullptr);
@@ -217,13 +198,9 @@ TEST_F(FileMappingTest, ViewsCheckHandleAccessOffsetAndSize) {
     EXPECT_NE(readThroughWrite.Get(), nullptr);
 }
 
-TEST_F(FileMappingTest, BadHandlesAndAddressesFailCleanly) {
-    int local = 0;
-    EXPECT_FALSE(UnmapViewOfFile(&local));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_ADDRESS);
-    EXPECT_EQ(MapViewOfFile(reinterpret_cast<HANDLE>(0x12340), FILE_MAP_READ, 0, 0, 0), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-
+// A second unmap or close, as a double release in the module would do, is
+// refused without touching anything.
+TEST_F(FileMappingTest, SecondUnmapAndCloseAreRefused) {
     HANDLE mapping = Create("Global\\QVB");
     ASSERT_NE(mapping, nullptr);
     void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
@@ -236,8 +213,6 @@ TEST_F(FileMappingTest, BadHandlesAndAddressesFailCleanly) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(CloseHandle(nullptr));
-    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
 }
 
 TEST_F(FileMappingTest, NullDaclObjectIsOpenToAllUsersWhateverTheUmask) {
@@ -295,41 +270,6 @@ TEST_F(FileMappingTest, ChurningHoldersAlwaysHoldTheObjectTheNameLeadsTo) {
     churn(2);
     other.join();
     EXPECT_EQ(strays.load(), 0);
-}
-
-// ---- security descriptors ------------------------------------------------------------
-
-TEST(SecurityDescriptorTest, InitialisedDescriptorHasRevisionAndNoDacl) {
-    SECURITY_DESCRIPTOR descriptor;
-    std::memset(&descriptor, 0xCC, sizeof descriptor);
-    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_EQ(descriptor.Revision, SECURITY_DESCRIPTOR_REVISION);
-    EXPECT_EQ(descriptor.Control, 0);
-    EXPECT_EQ(descriptor.Dacl, nullptr);
-    EXPECT_EQ(descriptor.Owner, nullptr);
-
-    EXPECT_FALSE(InitializeSecurityDescriptor(&descriptor, 2));
-    EXPECT_EQ(GetLastError(), ERROR_UNKNOWN_REVISION);
-}
-
-TEST(SecurityDescriptorTest, SetDaclSetsPresentAndDefaultedBits) {
-    SECURITY_DESCRIPTOR descriptor;
-    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
-    EXPECT_EQ(descriptor.Control, SE_DACL_PRESENT);
-    EXPECT_EQ(descriptor.Dacl, nullptr);
-
-    ACL* fakeDacl = reinterpret_cast<ACL*>(&descriptor);
-    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, fakeDacl, TRUE));
-    EXPECT_EQ(descriptor.Control, SE_DACL_PRESENT | SE_DACL_DEFAULTED);
-    EXPECT_EQ(descriptor.Dacl, fakeDacl);
-
-    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, FALSE, nullptr, FALSE));
-    EXPECT_EQ(descriptor.Control & SE_DACL_PRESENT, 0);
-
-    SECURITY_DESCRIPTOR garbage{};
-    EXPECT_FALSE(SetSecurityDescriptorDacl(&garbage, TRUE, nullptr, FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_SECURITY_DESCR);
 }
 
 }  // namespace
