@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
@@ -114,6 +115,10 @@ bool Application::Var(const std::string& tail, const std::string& type, const st
     return Ask(*process_, "var " + tail + " " + type + " " + value) == "var";
 }
 
+Application::~Application() {
+    if (!process_->Wait(0ms)) Quit();
+}
+
 void Application::Quit() {
     Ask(*process_, "quit");
     process_->Wait(10s);
@@ -131,6 +136,59 @@ Host::~Host() {
 std::optional<int> Host::Stop(int signal) {
     process_->Kill(signal);
     return process_->Wait(30s);
+}
+
+std::unique_ptr<test::ChildProcess> StartTrapReceiver(const test::IsolatedEnvironment& environment, int port,
+                                                      const std::string& logFile) {
+    const auto config = environment.DriveC() / "snmptrapd.conf";
+    std::ofstream(config) << "disableAuthorization yes\n";
+    std::vector<std::string> arguments{"-C", "-c", config.string(), "-f", "-On", "-m", "", "-M", "/dev/null"};
+    for (const std::string& word : logFile.empty() ? std::vector<std::string>{"-Lo"}
+                                                   : std::vector<std::string>{"-Lf", logFile}) {
+        arguments.push_back(word);
+    }
+    arguments.push_back("udp:127.0.0.1:" + std::to_string(port));
+    return std::make_unique<test::ChildProcess>(QV_SNMPTRAPD, arguments);
+}
+
+std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<Application>>& applications) {
+    applications.push_back(std::make_unique<Application>(39917, 2, 1));
+    applications.push_back(std::make_unique<Application>(39917, 1, 1));
+    applications.push_back(std::make_unique<Application>(5113, 4, 2));
+    for (auto& application : applications) EXPECT_TRUE(application->Connect());
+    EXPECT_TRUE(applications[0]->Var("2.1.1", "int", "21"));
+    EXPECT_TRUE(applications[1]->Var("1.1.1", "int", "-7"));
+    EXPECT_TRUE(applications[1]->Var("1.1.2", "str", "hello"));
+    EXPECT_TRUE(applications[2]->Var("4.2.9", "str", "five"));
+    return {".1.3.6.1.4.1.5113.4.2.9 = STRING: \"five\"",
+            ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: -7",
+            ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"",
+            ".1.3.6.1.4.1.39917.2.1.1 = INTEGER: 21",
+            ".1.3.6.1.4.1.44821 = STRING: \"S[0]: Up(2) Pen(39917) ApId(2) ApInst(1)   "
+            "S[1]: Up(2) Pen(39917) ApId(1) ApInst(1)   S[2]: Up(2) Pen(5113) ApId(4) ApInst(2)   \""};
+}
+
+void HostFixture::StartHost(std::vector<std::string> extra) {
+    port_ = FreeUdpPort();
+    std::vector<std::string> arguments{"--listen", "udp:127.0.0.1:" + std::to_string(port_), "--rw-community",
+                                       "private"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    host_ = std::make_unique<Host>(arguments);
+    ASSERT_TRUE(Eventually([&] { return Get(kStatus).status == 0; })) << "the host never answered";
+}
+
+ToolResult HostFixture::Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& community,
+                             const std::string& version, const std::string& timeout) {
+    std::vector<std::string> all{"-v", version, "-c", community.empty() ? (tool == "snmpset" ? "private" : "public") : community,
+                                 "-t", timeout, "-r", "0", "127.0.0.1:" + std::to_string(port_)};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Snmp(tool, all, 60s);
+}
+
+std::unique_ptr<Application> HostFixture::Connect(int pen, int appId, int appInst) {
+    auto application = std::make_unique<Application>(pen, appId, appInst);
+    EXPECT_TRUE(application->Connect());
+    return application;
 }
 
 bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout) {
