@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 
 #include "e2e_support.h"
 
@@ -177,20 +176,12 @@ TEST_F(AgentxTest, TrapsReachTheMastersSinks) {
     StartBoth(5, "trap2sink " + sink + " public\ntrapsink " + sink + " public\n");
     Application application(39917, 1, 1);
     ASSERT_TRUE(application.Connect());
-    auto log = [&] {
-        std::ifstream file(received);
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    };
-    auto count = [](const std::string& text, const std::string& part) {
-        int n = 0;
-        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-        return n;
-    };
+    auto log = [&] { return test::ReadFileBytes(received); };
     ASSERT_EQ(application.Command("trap 39917 1 1 42"), "appended");
     const std::string binding = ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42";
-    ASSERT_TRUE(Eventually([&] { return count(log(), binding) >= 2; }, 20s)) << log();
+    ASSERT_TRUE(Eventually([&] { return Occurrences(log(), binding) >= 2; }, 20s)) << log();
     const std::string text = log();
-    EXPECT_EQ(count(text, binding), 2) << text;
+    EXPECT_EQ(Occurrences(text, binding), 2) << text;
     EXPECT_NE(text.find(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.39917.0.1"), std::string::npos) << text;
     EXPECT_NE(text.find(".1.3.6.1.4.1.39917 Enterprise Specific Trap (1) Uptime:"), std::string::npos) << text;
 }

@@ -1,21 +1,14 @@
 #include "e2e_support.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace qv::e2e {
 
@@ -33,46 +26,20 @@ int FreeUdpPort() {
 }
 
 ToolResult RunProgram(const std::vector<std::string>& command, std::chrono::milliseconds timeout) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    ToolResult result;
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        result.output = "cannot start " + command[0];
-        return result;
-    }
+    // Through the shell for its 2>&1: error messages come in order with the output.
+    std::vector<std::string> arguments{"-c", "exec \"$0\" \"$@\" 2>&1"};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    test::ChildProcess process("/bin/sh", arguments);
+    process.CloseInput();
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool ended = false;  // the output closed: the program is done or nearly
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd descriptor{pipeFds[0], POLLIN, 0};
-        if (::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) break;
-        char buffer[4096];
-        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (got <= 0) {
-            ended = true;
-            break;
-        }
-        result.output.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(pipeFds[0]);
-    if (!ended) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    auto left = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    };
+    ToolResult result;
+    while (auto line = process.ReadLine(left())) result.output += *line + "\n";
+    // Output closed before the time ran out: the program is done or nearly.
+    // Otherwise it is killed (by the destructor) and counts as timed out.
+    result.status = left().count() > 0 ? process.Wait(10s).value_or(-1) : -1;
     return result;
 }
 
@@ -198,6 +165,12 @@ bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds ti
         std::this_thread::sleep_for(100ms);
     }
     return probe();
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -102,6 +102,9 @@ inline const std::string kStatus = ".1.3.6.1.4.1.44821";
 // Polls `probe` until it returns true or the time is up.
 bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout = 20s);
 
+// How often `part` occurs in `text`.
+int Occurrences(const std::string& text, const std::string& part);
+
 // The lines of `text`.
 std::vector<std::string> Lines(const std::string& text);
 

@@ -114,11 +114,7 @@ TEST_F(HostTest, TrapsReachSnmptrapdAsV1TrapsAndV2cNotifications) {
     // Collects what snmptrapd prints until `text` has been seen `times` times.
     std::string received;
     auto has = [&](const std::string& text) { return received.find(text) != std::string::npos; };
-    auto count = [&](const std::string& text) {
-        int n = 0;
-        for (auto at = received.find(text); at != std::string::npos; at = received.find(text, at + 1)) ++n;
-        return n;
-    };
+    auto count = [&](const std::string& text) { return Occurrences(received, text); };
     auto await = [&](const std::string& text, int times) {
         const auto deadline = std::chrono::steady_clock::now() + 20s;
         while (count(text) < times && std::chrono::steady_clock::now() < deadline) {
