@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <regex>
@@ -76,6 +77,18 @@ protected:
         ASSERT_EQ(Ask(app, "connect " + identity), "appended");
         ASSERT_EQ(AskUntil(app, "find " + identity, "slot " + std::to_string(slot), 5s), "slot " + std::to_string(slot));
     }
+    // Keeps `identity` connected and serves its session once the agent has
+    // given it a slot; returns the slot.
+    static std::string ServeSession(ChildProcess& app, const std::string& identity) {
+        EXPECT_EQ(Ask(app, "keepalive " + identity + " 300"), "keeping");
+        std::string slot = "slot -1";
+        EXPECT_TRUE(Eventually([&] { return (slot = Ask(app, "find " + identity)) != "slot -1"; }, 10s));
+        const std::string index = slot.substr(5);
+        EXPECT_EQ(Ask(app, "open " + index), "opened");
+        EXPECT_EQ(Ask(app, "serve " + index), "serving");
+        EXPECT_EQ(Ask(app, "up " + index), "up");
+        return index;
+    }
     static std::string Ask(ChildProcess& process, const std::string& command) {
         process.Write(command + "\n");
         return process.ReadLine(10s).value_or("<no answer>");
@@ -84,20 +97,58 @@ protected:
         EXPECT_EQ(Ask(process, "quit"), "bye");
         EXPECT_EQ(process.Wait(30s), 0);
     }
+    static bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
     // Asks until the answer is `expected` or the time is up; returns the last answer.
     static std::string AskUntil(ChildProcess& process, const std::string& command, const std::string& expected,
                                 std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
         std::string answer;
-        do {
-            answer = Ask(process, command);
-            if (answer == expected) break;
-            std::this_thread::sleep_for(10ms);
-        } while (std::chrono::steady_clock::now() < deadline);
+        Eventually([&] { return (answer = Ask(process, command)) == expected; }, timeout);
         return answer;
     }
     std::string TraceFile(const char* name) const {
         return qv::test::ReadFileBytes(environment_.DebugDirectory() / name);
+    }
+    // The UTF-16LE log file as narrow text.
+    std::string LogText() const {
+        const std::string bytes = TraceFile("QVSNMP_WindowsSnmp.txt");
+        EXPECT_EQ(bytes.size() % 2, 0u);
+        std::string narrow;
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            EXPECT_EQ(bytes[i + 1], '\0') << "offset " << i;
+            narrow += bytes[i];
+        }
+        return narrow;
+    }
+    // The DllMain trace of an agent that loads and detaches, with `worker`
+    // between (the worker thread's notifications on Windows).
+    static std::string DllMainTrace(const std::string& worker = {}) {
+        return "case DLL_PROCESS_ATTACH\r\n"
+               "gb_LogCriticalSectionInitialised = true;\r\n"
+               "gb_EnableLog = true;\r\n"
+               "SnmpLog::GetLoggingThread()->StartLog();\r\n"
+               "fInit\r\n"
+               "gb_IAmTheWindowsService\r\n"
+               "QVSNMP.dll loaded by WindowsSnmp\r\n"
+               "I'm exiting DllMain!\r\n" +
+               worker +
+               "case DLL_PROCESS_DETACH\r\n"
+               "Service down!\r\n"
+               "Exit process detach\r\n"
+               "I'm exiting DllMain!\r\n";
+    }
+    // The stop line is the log's last: the worker was gone before logging was.
+    void ExpectLogEndsWithTheStopLine() const {
+        const std::string log = LogText();
+        const std::string stop = " INFO : File Logging stopped\r\n";
+        ASSERT_GE(log.size(), stop.size());
+        EXPECT_EQ(log.substr(log.size() - stop.size()), stop);
     }
 
     qv::test::IsolatedEnvironment environment_;
@@ -140,28 +191,9 @@ TEST_F(AgentProcessTest, AgentAttachAndDetachTraceAndLogInOrder) {
     auto host = StartHost();
     EXPECT_EQ(Ask(*host, "unload"), "unloaded");
     Quit(*host);
-    EXPECT_EQ(TraceFile("SNMPlogDllMain.txt"),
-              "case DLL_PROCESS_ATTACH\r\n"
-              "gb_LogCriticalSectionInitialised = true;\r\n"
-              "gb_EnableLog = true;\r\n"
-              "SnmpLog::GetLoggingThread()->StartLog();\r\n"
-              "fInit\r\n"
-              "gb_IAmTheWindowsService\r\n"
-              "QVSNMP.dll loaded by WindowsSnmp\r\n"
-              "I'm exiting DllMain!\r\n"
-              "case DLL_PROCESS_DETACH\r\n"
-              "Service down!\r\n"
-              "Exit process detach\r\n"
-              "I'm exiting DllMain!\r\n");
-    // The log is UTF-16LE: look for the loaded line and the stop line as the last one.
-    const std::string log = qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt");
-    std::string narrow;
-    for (std::size_t i = 0; i + 1 < log.size(); i += 2) narrow += log[i];
-    EXPECT_NE(narrow.find(" INFO : QVSNMP File Logging started\r\n"), std::string::npos);
-    EXPECT_NE(narrow.find(" INFO : QVSNMP.dll loaded\n\r\n"), std::string::npos);
-    const std::string stop = " INFO : File Logging stopped\r\n";
-    ASSERT_GE(narrow.size(), stop.size());
-    EXPECT_EQ(narrow.substr(narrow.size() - stop.size()), stop);
+    EXPECT_EQ(TraceFile("SNMPlogDllMain.txt"), DllMainTrace());
+    EXPECT_NE(LogText().find(" INFO : QVSNMP.dll loaded\n\r\n"), std::string::npos);
+    ExpectLogEndsWithTheStopLine();
     EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
 }
 
@@ -268,9 +300,7 @@ TEST_F(AgentProcessTest, SixteenIdentitiesTakeSlotsInOrderAndTheSeventeenthChang
     Quit(*host);
     Quit(*app);
 
-    const std::string log = qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt");
-    std::string narrow;
-    for (std::size_t i = 0; i + 1 < log.size(); i += 2) narrow += log[i];
+    const std::string narrow = LogText();
     std::size_t connects = 0;
     for (auto at = narrow.find("In Proc Connect"); at != std::string::npos; at = narrow.find("In Proc Connect", at + 1)) {
         ++connects;
@@ -279,58 +309,32 @@ TEST_F(AgentProcessTest, SixteenIdentitiesTakeSlotsInOrderAndTheSeventeenthChang
     EXPECT_NE(narrow.find("In Proc Connect / Pen 5113, AppId:9, ApplInst:9, SesId:3, Value: 1 \n"), std::string::npos);
 }
 
-TEST_F(AgentProcessTest, ASilentUpSessionTimesOutWithANoticeWhileAStateOneSessionStays) {
+TEST_F(AgentProcessTest, ASilentUpSessionTimesOutWithANoticeWhileKeptAliveAndStateOneSessionsStay) {
     auto host = StartAgent();
     auto app = StartMappedApp();
     ConnectInto(*app, "4127 2 1", 0);
     ConnectInto(*app, "4127 5 5", 1);  // stays in state 1
+    ConnectInto(*app, "44821 1 2", 2);
+    ASSERT_EQ(Ask(*app, "keepalive 44821 1 2 1000"), "keeping");
+    ASSERT_EQ(Ask(*app, "up 2"), "up");
     ASSERT_EQ(Ask(*app, "open 0"), "opened");
     ASSERT_EQ(Ask(*app, "up 0"), "up");
     const auto silentSince = std::chrono::steady_clock::now();
 
     ASSERT_EQ(AskUntil(*app, "find 4127 2 1", "slot -1", 10s), "slot -1");
-    const auto silentFor = std::chrono::steady_clock::now() - silentSince;
-    EXPECT_GE(silentFor, 4050ms) << "81 passes of at least 50 ms";
+    EXPECT_GE(std::chrono::steady_clock::now() - silentSince, 4050ms) << "81 passes of at least 50 ms";
     const std::string notice = "out seq=0 pen=4127 appid=2 appinst=1 op=10 b35=1 b39=3 b40=8 m1000=1 m1001=2";
     EXPECT_EQ(AskUntil(*app, "takeout 0", notice, 5s), notice);
     EXPECT_EQ(Ask(*app, "find 4127 5 5"), "slot 1") << "a session in state 1 is never timed out";
+    EXPECT_EQ(Ask(*app, "find 44821 1 2"), "slot 2") << "keep-alive records hold an up session";
     BaseRegionView base;
     ASSERT_TRUE(base.Mapped());
     // The state goes to 0 first; the rest of the row follows once the views
     // are released.
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (base.Header()->pen[0] != 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_EQ(base.Header()->pen[0], 0);
+    EXPECT_TRUE(Eventually([&] { return base.Header()->pen[0] == 0; }, 5s));
     EXPECT_EQ(base.Header()->appId[0], 0);
     EXPECT_EQ(base.Header()->keepAlive[0], 0);
-    Quit(*host);
-    Quit(*app);
-}
-
-TEST_F(AgentProcessTest, KeepAliveRecordsHoldAnUpSession) {
-    auto host = StartAgent();
-    auto app = StartMappedApp();
-    ConnectInto(*app, "44821 1 2", 0);
-    ASSERT_EQ(Ask(*app, "up 0"), "up");
-    ASSERT_EQ(Ask(*app, "keepalive 44821 1 2 1000"), "keeping");
-    std::this_thread::sleep_for(6s);
-    EXPECT_EQ(Ask(*app, "find 44821 1 2"), "slot 0");
     ASSERT_EQ(Ask(*app, "stopkeepalive"), "stopped");
-    Quit(*host);
-    Quit(*app);
-}
-
-TEST_F(AgentProcessTest, TrapRecordsSignalTheTrapEvent) {
-    auto host = StartAgent();
-    EXPECT_EQ(Ask(*host, "trapwait 200"), "trapwait timeout");
-    auto app = StartMappedApp();
-    ASSERT_EQ(Ask(*app, "trap 39917 3 1 5"), "appended");
-    EXPECT_EQ(Ask(*host, "trapwait 5000"), "trapwait signalled");
-    // A record without identity is no trap for the worker.
-    ASSERT_EQ(Ask(*app, "trap 39917 3 0 5"), "appended");
-    EXPECT_EQ(Ask(*host, "trapwait 500"), "trapwait timeout");
     Quit(*host);
     Quit(*app);
 }
@@ -365,19 +369,12 @@ TEST_F(AgentProcessTest, LivenessFileIsWrittenOnThe1001stPass) {
 class QueryProcessTest : public AgentProcessTest {
 protected:
     void SetUp() override {
-        host_ = StartHost();
-        ASSERT_EQ(Ask(*host_, "init"), "init 1 1.3.6.1.4.1.44821 event=1");
-        app_ = StartApp();
-        ASSERT_EQ(Ask(*app_, "map"), "mapped");
-        ASSERT_EQ(Ask(*app_, "keepalive 39917 1 1 500"), "keeping");
-        ASSERT_EQ(AskUntil(*app_, "find 39917 1 1", "slot 0", 5s), "slot 0");
-        ASSERT_EQ(Ask(*app_, "open 0"), "opened");
-        ASSERT_EQ(Ask(*app_, "var 1.1.1 int -7"), "var");
-        ASSERT_EQ(Ask(*app_, "var 1.1.2 str hello"), "var");
-        ASSERT_EQ(Ask(*app_, "var 1.1.44 int 300"), "var");
-        ASSERT_EQ(Ask(*app_, "var 1.1.200 str high"), "var");
-        ASSERT_EQ(Ask(*app_, "serve 0"), "serving");
-        ASSERT_EQ(Ask(*app_, "up 0"), "up");
+        host_ = StartAgent();
+        app_ = StartMappedApp();
+        for (const char* variable : {"1.1.1 int -7", "1.1.2 str hello", "1.1.44 int 300", "1.1.200 str high"}) {
+            ASSERT_EQ(Ask(*app_, std::string("var ") + variable), "var");
+        }
+        ASSERT_EQ(ServeSession(*app_, "39917 1 1"), "0");
     }
     void TearDown() override {
         if (host_) Quit(*host_);
@@ -398,6 +395,22 @@ TEST_F(QueryProcessTest, GetReadsIntegersAndStringsFromTheApplication) {
     EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.2.1"), "status=4 index=0 name=1.3.6.1.4.1.39917.1.2.1 type=5 value=-")
         << "no session for AppInst 2";
     EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.9999.1.1.1"), "status=2 index=0 name=1.3.6.1.4.1.9999.1.1.1 type=5 value=-");
+    // Replies to earlier requests are discarded.
+    ASSERT_EQ(Ask(*app_, "mode stale 3"), "mode stale");
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=-7");
+    // The reply status codes become error statuses.
+    for (const auto& [code, status] : std::vector<std::pair<int, int>>{{3, 5}, {4, 2}, {5, 4}, {6, 3}, {9, 2}}) {
+        ASSERT_EQ(Ask(*app_, "mode status " + std::to_string(code)), "mode status");
+        EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"),
+                  "status=" + std::to_string(status) + " index=0 name=1.3.6.1.4.1.39917.1.1.1 type=5 value=-")
+            << "reply code " << code;
+    }
+}
+
+TEST_F(QueryProcessTest, StatusVariableListsTheSessions) {
+    const std::string status = "name=1.3.6.1.4.1.44821 type=4 value=\"S[0]: Up(2) Pen(39917) ApId(1) ApInst(1)   \"";
+    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.44821"), "status=0 index=0 " + status);
+    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.44821"), "status=0 index=0 " + status);
 }
 
 TEST_F(QueryProcessTest, GetNextWalksTheApplicationInOrderToItsEnd) {
@@ -433,20 +446,6 @@ TEST_F(QueryProcessTest, SetSendsIntegersStringsAndOtherTypes) {
     EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917 int 1"), "status=4 index=0 name=1.3.6.1.4.1.39917 type=2 value=1");
 }
 
-TEST_F(QueryProcessTest, ReplyStatusCodesBecomeErrorStatuses) {
-    for (const auto& [code, status] : std::vector<std::pair<int, int>>{{3, 5}, {4, 2}, {5, 4}, {6, 3}, {9, 2}}) {
-        ASSERT_EQ(Ask(*app_, "mode status " + std::to_string(code)), "mode status");
-        EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"),
-                  "status=" + std::to_string(status) + " index=0 name=1.3.6.1.4.1.39917.1.1.1 type=5 value=-")
-            << "reply code " << code;
-    }
-}
-
-TEST_F(QueryProcessTest, RepliesWithAnotherSequenceNumberAreDiscarded) {
-    ASSERT_EQ(Ask(*app_, "mode stale 3"), "mode stale");
-    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.39917.1.1.1"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=-7");
-}
-
 TEST_F(QueryProcessTest, SilentApplicationEndsGetAfterTheWait) {
     ASSERT_EQ(Ask(*app_, "mode silent"), "mode silent");
     const auto start = std::chrono::steady_clock::now();
@@ -463,14 +462,8 @@ TEST_F(QueryProcessTest, FullOutRingEndsInATimeOut) {
     EXPECT_EQ(Ask(*host_, "set 1.3.6.1.4.1.39917.1.1.1 int 1"), "status=13 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=1");
 }
 
-TEST_F(QueryProcessTest, StatusVariableListsTheSessions) {
-    EXPECT_EQ(Ask(*host_, "get 1.3.6.1.4.1.44821"),
-              "status=0 index=0 name=1.3.6.1.4.1.44821 type=4 value=\"S[0]: Up(2) Pen(39917) ApId(1) ApInst(1)   \"");
-    EXPECT_EQ(Ask(*host_, "getnext 1.3.6.1.4.1.44821"),
-              "status=0 index=0 name=1.3.6.1.4.1.44821 type=4 value=\"S[0]: Up(2) Pen(39917) ApId(1) ApInst(1)   \"");
-}
-
 TEST_F(QueryProcessTest, TrapsFromThreeEnterprisesArriveAsOneTrap) {
+    EXPECT_EQ(Ask(*host_, "trapwait 200"), "trapwait timeout");
     ASSERT_EQ(Ask(*app_, "trap 39917 1 1 11"), "appended");
     ASSERT_EQ(Ask(*app_, "trap 5113 2 3 22"), "appended");
     ASSERT_EQ(Ask(*app_, "trap 4127 -56 1 33"), "appended");
@@ -485,6 +478,9 @@ TEST_F(QueryProcessTest, TrapsFromThreeEnterprisesArriveAsOneTrap) {
     EXPECT_EQ(host_->ReadLine(5s), "traps done");
     // Nothing is delivered twice.
     EXPECT_EQ(Ask(*host_, "traps"), "traps done");
+    // A record without AppInst is no trap for the worker: the event stays unset.
+    ASSERT_EQ(Ask(*app_, "trap 39917 3 0 5"), "appended");
+    EXPECT_EQ(Ask(*host_, "trapwait 500"), "trapwait timeout");
 }
 
 // Applications fall silent while queries wait on them: the worker times their
@@ -495,24 +491,11 @@ TEST_F(AgentProcessTest, QueriesSurviveSessionsTimingOutUnderThem) {
     std::vector<std::unique_ptr<ChildProcess>> apps;
     auto connect = [&](int i) {
         ChildProcess& app = *apps[static_cast<std::size_t>(i)];
-        const std::string identity = "5113 " + std::to_string(i + 1) + " 1";
         ASSERT_EQ(Ask(app, "mode normal"), "mode normal");
-        ASSERT_EQ(Ask(app, "keepalive " + identity + " 300"), "keeping");
-        std::string slot = "slot -1";
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (slot == "slot -1" && std::chrono::steady_clock::now() < deadline) {
-            slot = Ask(app, "find " + identity);
-            std::this_thread::sleep_for(20ms);
-        }
-        ASSERT_NE(slot, "slot -1");
-        const std::string index = slot.substr(5);
-        ASSERT_EQ(Ask(app, "open " + index), "opened");
-        ASSERT_EQ(Ask(app, "serve " + index), "serving");
-        ASSERT_EQ(Ask(app, "up " + index), "up");
+        ServeSession(app, "5113 " + std::to_string(i + 1) + " 1");
     };
     for (int i = 0; i < kApplications; ++i) {
-        apps.push_back(StartApp());
-        ASSERT_EQ(Ask(*apps.back(), "map"), "mapped");
+        apps.push_back(StartMappedApp());
         ASSERT_EQ(Ask(*apps.back(), "var " + std::to_string(i + 1) + ".1.7 int 42"), "var");
         connect(i);
     }
@@ -559,26 +542,17 @@ TEST_F(AgentProcessTest, AFullBaseRingRefusesAppendsAndDrainsOnceTheAgentRuns) {
     EXPECT_EQ(AskUntil(*app, "find 39917 1 1", "slot 0", 5s), "slot 0");
     BaseRegionView base;
     ASSERT_TRUE(base.Mapped());
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (base.Header()->readIndex != base.Header()->writeIndex && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(base.Header()->readIndex, base.Header()->writeIndex) << "everything taken out";
+    EXPECT_TRUE(Eventually([&] { return base.Header()->readIndex == base.Header()->writeIndex; }, 5s))
+        << "everything taken out";
     Quit(*host);
     Quit(*app);
 }
 
-// The log file with its time stamps replaced by "T": UTF-16LE throughout,
-// every line "YYYY-MM-DD HH:MM:SS " then the level and text.
-std::string LogWithoutTimes(const std::string& bytes) {
-    EXPECT_EQ(bytes.size() % 2, 0u);
-    std::string narrow;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        EXPECT_EQ(bytes[i + 1], '\0') << "offset " << i;
-        narrow += bytes[i];
-    }
+// The log with its time stamps replaced by "T": every line is
+// "YYYY-MM-DD HH:MM:SS " then the level and text.
+std::string WithoutTimes(const std::string& log) {
     const std::regex stamp("(^|\r\n)[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ");
-    return std::regex_replace(narrow, stamp, "$1T ");
+    return std::regex_replace(log, stamp, "$1T ");
 }
 
 TEST_F(AgentProcessTest, UnloadAfterCloseIsPromptAndKeepsTheDetachOrder) {
@@ -595,29 +569,15 @@ TEST_F(AgentProcessTest, UnloadAfterCloseIsPromptAndKeepsTheDetachOrder) {
 
     // On Windows the worker's start and end are thread notifications.
 #if defined(_WIN32)
-    const std::string workerLines =
-        "case DLL_THREAD_ATTACH\r\nI'm exiting DllMain!\r\ncase DLL_THREAD_DETACH\r\nI'm exiting DllMain!\r\n";
-#else
-    const std::string workerLines;
-#endif
     EXPECT_EQ(TraceFile("SNMPlogDllMain.txt"),
-              "case DLL_PROCESS_ATTACH\r\n"
-              "gb_LogCriticalSectionInitialised = true;\r\n"
-              "gb_EnableLog = true;\r\n"
-              "SnmpLog::GetLoggingThread()->StartLog();\r\n"
-              "fInit\r\n"
-              "gb_IAmTheWindowsService\r\n"
-              "QVSNMP.dll loaded by WindowsSnmp\r\n"
-              "I'm exiting DllMain!\r\n" +
-                  workerLines +
-                  "case DLL_PROCESS_DETACH\r\n"
-                  "Service down!\r\n"
-                  "Exit process detach\r\n"
-                  "I'm exiting DllMain!\r\n");
+              DllMainTrace("case DLL_THREAD_ATTACH\r\nI'm exiting DllMain!\r\ncase DLL_THREAD_DETACH\r\nI'm exiting DllMain!\r\n"));
+#else
+    EXPECT_EQ(TraceFile("SNMPlogDllMain.txt"), DllMainTrace());
+#endif
     EXPECT_EQ(TraceFile("SNMPlogInit.txt"), "Enter Init\r\nService up!\r\nSnmpExtensionInit: 44821\r\nExit Init\r\n");
     EXPECT_EQ(TraceFile("GetNextRequest.txt"), "");
     // The stop line is the log's last: the worker was gone before logging was.
-    EXPECT_EQ(LogWithoutTimes(qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt")),
+    EXPECT_EQ(WithoutTimes(LogText()),
               "T INFO : QVSNMP File Logging started\r\n"
               "T INFO : QVSNMP.dll loaded\n\r\n"
               "T INFO : File Logging stopped\r\n");
@@ -646,12 +606,7 @@ TEST_F(AgentProcessTest, UnloadWithoutCloseStillStopsTheWorkerBeforeLogging) {
     const std::string trace = TraceFile("SNMPlogDllMain.txt");
     EXPECT_NE(trace.find("case DLL_PROCESS_DETACH\r\nService down!\r\nExit process detach\r\n"), std::string::npos)
         << trace;
-    const std::string log = qv::test::ReadFileBytes(environment_.DebugDirectory() / "QVSNMP_WindowsSnmp.txt");
-    std::string narrow;
-    for (std::size_t i = 0; i + 1 < log.size(); i += 2) narrow += log[i];
-    const std::string stop = " INFO : File Logging stopped\r\n";
-    ASSERT_GE(narrow.size(), stop.size());
-    EXPECT_EQ(narrow.substr(narrow.size() - stop.size()), stop);
+    ExpectLogEndsWithTheStopLine();
 }
 
 // A host that simply exits with the worker running: the process exit runs

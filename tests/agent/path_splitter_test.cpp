@@ -9,22 +9,20 @@ namespace {
 using qv::agent::DetectRoleFromPath;
 using qv::agent::PathSplitter;
 
-TEST(RoleDetectionTest, SnmpExecutableIsTheAgentNamedWindowsSnmp) {
-    std::wstring name;
-    EXPECT_TRUE(DetectRoleFromPath(L"C:\\Windows\\System32\\snmp.exe", name));
-    EXPECT_EQ(name, L"WindowsSnmp");
-    EXPECT_TRUE(DetectRoleFromPath(L"Z:\\usr\\sbin\\snmp", name));
-    EXPECT_EQ(name, L"WindowsSnmp");
-}
-
-TEST(RoleDetectionTest, OtherNamesAreApplicationsKeepingTheirName) {
-    std::wstring name;
-    EXPECT_FALSE(DetectRoleFromPath(L"C:\\Windows\\System32\\SNMP.EXE", name));
-    EXPECT_EQ(name, L"SNMP");
-    EXPECT_FALSE(DetectRoleFromPath(L"C:\\tools\\snmp2.exe", name));
-    EXPECT_EQ(name, L"snmp2");
-    EXPECT_FALSE(DetectRoleFromPath(L"C:\\snmp\\app.exe", name));
-    EXPECT_EQ(name, L"app");
+TEST(RoleDetectionTest, OnlySnmpIsTheAgentNamedWindowsSnmpAndApplicationsKeepTheirName) {
+    struct Case {
+        const wchar_t* path;
+        bool agent;
+        const wchar_t* name;
+    };
+    for (const Case& c : {Case{L"C:\\Windows\\System32\\snmp.exe", true, L"WindowsSnmp"},
+                          Case{L"Z:\\usr\\sbin\\snmp", true, L"WindowsSnmp"},
+                          Case{L"C:\\Windows\\System32\\SNMP.EXE", false, L"SNMP"},
+                          Case{L"C:\\tools\\snmp2.exe", false, L"snmp2"}, Case{L"C:\\snmp\\app.exe", false, L"app"}}) {
+        std::wstring name;
+        EXPECT_EQ(DetectRoleFromPath(c.path, name), c.agent);
+        EXPECT_EQ(name, c.name);
+    }
 }
 
 TEST(PathSplitterTest, DotAndDotDotSegmentsAreResolved) {

@@ -44,28 +44,32 @@ protected:
     }
     QVSNMP_COMBufferHeaderLine* Base() { return reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(region_.data()); }
 
-    void Append(int kind, int pen, int appId, int appInst) {
-        std::uint8_t record[qv::shm::kSlotSize] = {};
-        qv::shm::WriteU16(record + 2, static_cast<std::uint16_t>(pen));
-        record[4] = static_cast<std::uint8_t>(appId);
-        record[5] = static_cast<std::uint8_t>(appInst);
-        record[34] = static_cast<std::uint8_t>(kind);
-        ASSERT_TRUE(qv::shm::RingAppend(Base(), record));
-    }
-    static std::vector<std::uint8_t> ConnectionRequest(int pen, int appId, int appInst) {
+    static std::vector<std::uint8_t> Record(int kind, int pen, int appId, int appInst) {
         std::vector<std::uint8_t> record(qv::shm::kSlotSize, 0);
         qv::shm::WriteU16(record.data() + 2, static_cast<std::uint16_t>(pen));
         record[4] = static_cast<std::uint8_t>(appId);
         record[5] = static_cast<std::uint8_t>(appInst);
-        record[34] = 1;
+        record[34] = static_cast<std::uint8_t>(kind);
         return record;
+    }
+    void Append(int kind, int pen, int appId, int appInst) {
+        ASSERT_TRUE(qv::shm::RingAppend(Base(), Record(kind, pen, appId, appInst).data()));
+    }
+    static std::vector<std::uint8_t> ConnectionRequest(int pen, int appId, int appInst) {
+        return Record(1, pen, appId, appInst);
+    }
+    // A connection in slot 0, up.
+    void ConnectUp(int pen, int appId, int appInst) {
+        ProcessConnectionRequest(ConnectionRequest(pen, appId, appInst).data());
+        Base()->sessionState[0] = 2;
     }
 
     qv::test::IsolatedEnvironment environment_;
     std::vector<std::uint8_t> region_;
 };
 
-TEST_F(WorkerUnitTest, ReadBaseRecordClassifiesRecords) {
+TEST_F(WorkerUnitTest, ReadBaseRecordClassifiesRecordsAndWrapsFromSlot1023) {
+    Base()->readIndex = Base()->writeIndex = 1021;
     Append(1, 44821, 1, 1);
     Append(2, 44821, 1, 1);
     Append(2, 44821, 1, 0);
@@ -76,19 +80,10 @@ TEST_F(WorkerUnitTest, ReadBaseRecordClassifiesRecords) {
     EXPECT_EQ(ReadBaseRecord(buffer), 2);
     EXPECT_EQ(ReadBaseRecord(buffer), 9) << "a trap without AppInst is anonymous";
     EXPECT_EQ(ReadBaseRecord(buffer), 0) << "other kinds are taken out, not processed";
-    EXPECT_EQ(Base()->readIndex, 5);
+    EXPECT_EQ(Base()->readIndex, 2) << "slot 1023 is followed by slot 1";
     EXPECT_EQ(ReadBaseRecord(buffer), 9);
     EXPECT_EQ(ReadBaseRecord(buffer), 0);
-    EXPECT_EQ(Base()->readIndex, 6) << "an empty ring is left alone";
-}
-
-TEST_F(WorkerUnitTest, ReadBaseRecordTakesSlot1023AndWraps) {
-    Base()->readIndex = 1023;
-    Base()->writeIndex = 1023;
-    Append(1, 5113, 2, 2);
-    std::uint8_t buffer[qv::shm::kSlotSize];
-    EXPECT_EQ(ReadBaseRecord(buffer), 1);
-    EXPECT_EQ(Base()->readIndex, 1);
+    EXPECT_EQ(Base()->readIndex, 3) << "an empty ring is left alone";
 }
 
 TEST_F(WorkerUnitTest, FindFreeSessionSlotNeedsTheWholeRowZero) {
@@ -125,7 +120,7 @@ TEST_F(WorkerUnitTest, ConnectionOpensEmptyRingsAndWritesTheRowLast) {
 }
 
 TEST_F(WorkerUnitTest, ReconnectionIntoExistingRegionsOnlyEmptiesTheRings) {
-    ProcessConnectionRequest(ConnectionRequest(4127, 1, 1).data());
+    ConnectUp(4127, 1, 1);
     // An application still holds the OUT region: it survives the time-out.
     HANDLE held = ::OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\QV_OUT1.3.6.1.4.1.39917.0");
     ASSERT_NE(held, nullptr);
@@ -133,8 +128,6 @@ TEST_F(WorkerUnitTest, ReconnectionIntoExistingRegionsOnlyEmptiesTheRings) {
     ASSERT_NE(out, nullptr);
     out[5000] = 0x5C;  // content beyond the indices
     reinterpret_cast<qv::shm::RingControl*>(out)->writeIndex = 17;
-
-    Base()->sessionState[0] = 2;
     qv::worker::TimeOutSession(0);
     ProcessConnectionRequest(ConnectionRequest(4127, 1, 1).data());
     EXPECT_EQ(out[5000], 0x5C) << "an existing region is not zero-filled";
@@ -145,11 +138,10 @@ TEST_F(WorkerUnitTest, ReconnectionIntoExistingRegionsOnlyEmptiesTheRings) {
 }
 
 TEST_F(WorkerUnitTest, TimeOutSendsTheNoticeReleasesTheViewsAndClearsTheRow) {
-    ProcessConnectionRequest(ConnectionRequest(44821, 3, 9).data());
+    ConnectUp(44821, 3, 9);
     HANDLE mapping = ::OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\QV_OUT1.3.6.1.4.1.39917.0");
     ASSERT_NE(mapping, nullptr);
     void* out = ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-    Base()->sessionState[0] = 2;
     Base()->keepAlive[0] = 81;
     qv::worker::TimeOutSession(0);
 
@@ -158,28 +150,25 @@ TEST_F(WorkerUnitTest, TimeOutSendsTheNoticeReleasesTheViewsAndClearsTheRow) {
     EXPECT_EQ(Base()->keepAlive[0], 0);
     EXPECT_EQ(SnmpSharedMemory::GetSharedMemoryInputPointer(0), nullptr);
     EXPECT_FALSE(qv::shm::session_views::Held(0));
-    std::uint8_t notice[qv::shm::kSlotSize];
-    ASSERT_TRUE(qv::shm::RingTake(out, notice));
-    EXPECT_EQ(qv::shm::ReadU16(notice), 0);
-    EXPECT_EQ(qv::shm::ReadU16(notice + 2), 44821);
-    EXPECT_EQ(notice[4], 3);
-    EXPECT_EQ(notice[5], 9);
-    EXPECT_EQ(notice[34], 10);
-    EXPECT_EQ(notice[35], 1);
-    EXPECT_EQ(notice[39], 3);
-    EXPECT_EQ(notice[40], 8);
-    EXPECT_EQ(notice[1000], 1);
-    EXPECT_EQ(notice[1001], 2);
+    std::vector<std::uint8_t> notice(qv::shm::kSlotSize);
+    ASSERT_TRUE(qv::shm::RingTake(out, notice.data()));
+    // Sequence 0, the identity, operation 10 and fixed bytes; all else zero.
+    std::vector<std::uint8_t> expected = Record(10, 44821, 3, 9);
+    expected[35] = 1;
+    expected[39] = 3;
+    expected[40] = 8;
+    expected[1000] = 1;
+    expected[1001] = 2;
+    EXPECT_EQ(notice, expected);
     ::UnmapViewOfFile(out);
     ::CloseHandle(mapping);
 }
 
 TEST_F(WorkerUnitTest, TimeOutWithAFullOutRingStillReleasesTheSession) {
-    ProcessConnectionRequest(ConnectionRequest(44821, 3, 9).data());
+    ConnectUp(44821, 3, 9);
     void* out = SnmpSharedMemory::GetSharedMemoryOutputPointer(0);
     reinterpret_cast<qv::shm::RingControl*>(out)->readIndex = 5;
     reinterpret_cast<qv::shm::RingControl*>(out)->writeIndex = 4;
-    Base()->sessionState[0] = 2;
     qv::worker::TimeOutSession(0);
     EXPECT_EQ(Base()->sessionState[0], 0);
     EXPECT_FALSE(qv::shm::session_views::Held(0));
@@ -200,17 +189,14 @@ int CountMappings() {
 }
 
 TEST_F(WorkerUnitTest, TenThousandConnectAndTimeOutCyclesLeakNoHandleOrMapping) {
-    const auto request = ConnectionRequest(5113, 4, 4);
     // One cycle first, so that lazily created process-wide state exists.
-    ProcessConnectionRequest(request.data());
-    Base()->sessionState[0] = 2;
+    ConnectUp(5113, 4, 4);
     qv::worker::TimeOutSession(0);
     const int descriptors = CountEntries("/proc/self/fd");
     const int mappings = CountMappings();
     for (int cycle = 0; cycle < 10000; ++cycle) {
-        ProcessConnectionRequest(request.data());
-        ASSERT_EQ(Base()->sessionState[0], 1) << cycle;
-        Base()->sessionState[0] = 2;
+        ConnectUp(5113, 4, 4);
+        ASSERT_NE(Base()->pen[0], 0) << cycle;
         qv::worker::TimeOutSession(0);
     }
     EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
@@ -314,8 +300,7 @@ TEST_F(WorkerPassTest, PassPublishesServiceUpAndHeartbeat) {
 }
 
 TEST_F(WorkerPassTest, UpSessionIsTimedOutOnThe81stSilentPass) {
-    ProcessConnectionRequest(ConnectionRequest(5113, 1, 1).data());
-    Base()->sessionState[0] = 2;
+    ConnectUp(5113, 1, 1);
     Base()->keepAlive[0] = 79;
     qv::worker::RunPass();
     EXPECT_EQ(Base()->keepAlive[0], 80);

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 
 #include "e2e_support.h"
 
@@ -62,6 +61,12 @@ protected:
     bool Serving() {
         return Tool("snmpget", {".1.3.6.1.4.1.44821"}).output.find("STRING") != std::string::npos;
     }
+    // The master with the given timeout and the host registered as its subagent.
+    void StartBoth(int timeoutSeconds, const std::string& extra = {}) {
+        StartMaster(timeoutSeconds, extra);
+        StartHost();
+        ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s)) << "the subagent never registered";
+    }
     void TearDown() override {
         host_.reset();
         if (master_) StopMaster();
@@ -76,9 +81,7 @@ protected:
 };
 
 TEST_F(AgentxTest, ManagersReachApplicationsThroughTheMaster) {
-    StartMaster(5);
-    StartHost();
-    ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s)) << "the subagent never registered";
+    StartBoth(5);
     Application application(39917, 1, 1);
     ASSERT_TRUE(application.Connect());
     ASSERT_TRUE(application.Var("1.1.1", "int", "-7"));
@@ -99,7 +102,6 @@ TEST_F(AgentxTest, ManagersReachApplicationsThroughTheMaster) {
     // A slow application within the master's 5 s.
     ASSERT_EQ(application.Command("mode slow 1500"), "mode slow");
     EXPECT_EQ(Tool("snmpget", {".1.3.6.1.4.1.39917.1.1.1"}).output, ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 5\n");
-    application.Quit();
 }
 
 // snmpd serves enterprises of its own (2021, 8072) between and before the
@@ -107,24 +109,10 @@ TEST_F(AgentxTest, ManagersReachApplicationsThroughTheMaster) {
 // without applications (4127, and 44821 after its status variable) quietly and
 // end where 1.3.6.1.4.1 ends.
 TEST_F(AgentxTest, WalksThroughTheMasterShowEveryApplicationInOidOrderAndEndCleanly) {
-    StartMaster(5);
-    StartHost();
-    ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s)) << "the subagent never registered";
-    Application second(39917, 2, 1);
-    Application first(39917, 1, 1);
-    Application other(5113, 4, 2);
-    for (Application* application : {&second, &first, &other}) ASSERT_TRUE(application->Connect());
-    ASSERT_TRUE(second.Var("2.1.1", "int", "21"));
-    ASSERT_TRUE(first.Var("1.1.1", "int", "-7"));
-    ASSERT_TRUE(first.Var("1.1.2", "str", "hello"));
-    ASSERT_TRUE(other.Var("4.2.9", "str", "five"));
-    const std::vector<std::string> expected{
-        ".1.3.6.1.4.1.5113.4.2.9 = STRING: \"five\"",
-        ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: -7",
-        ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"",
-        ".1.3.6.1.4.1.39917.2.1.1 = INTEGER: 21",
-        ".1.3.6.1.4.1.44821 = STRING: \"S[0]: Up(2) Pen(39917) ApId(2) ApInst(1)   "
-        "S[1]: Up(2) Pen(39917) ApId(1) ApInst(1)   S[2]: Up(2) Pen(5113) ApId(4) ApInst(2)   \""};
+    StartBoth(5);
+    std::vector<std::unique_ptr<Application>> applications;
+    const std::vector<std::string> expected = StartWalkedApplications(applications);
+    Application& other = *applications[2];
     auto ours = [](const std::vector<std::string>& lines) {
         std::vector<std::string> kept;
         for (const std::string& line : lines) {
@@ -175,7 +163,6 @@ TEST_F(AgentxTest, WalksThroughTheMasterShowEveryApplicationInOidOrderAndEndClea
                                    ".1.3.6.1.4.1.39917.1.1.2"})
                   .output,
               expected[0] + "\n" + expected[0] + "\n" + expected[0] + "\n" + expected[3] + "\n");
-    for (Application* application : {&second, &first, &other}) application->Quit();
 }
 
 // The host hands an application's trap to the master as an AgentX Notify; the
@@ -183,42 +170,24 @@ TEST_F(AgentxTest, WalksThroughTheMasterShowEveryApplicationInOidOrderAndEndClea
 // enterprise.0.specific, and converted to SNMPv1 from that OID.
 TEST_F(AgentxTest, TrapsReachTheMastersSinks) {
     const int trapPort = FreeUdpPort();
-    const auto trapConfig = environment_.DriveC() / "snmptrapd.conf";
     const auto received = environment_.DriveC() / "traps.log";
-    std::ofstream(trapConfig) << "disableAuthorization yes\n";
-    test::ChildProcess trapd(QV_SNMPTRAPD, {"-C", "-c", trapConfig.string(), "-f", "-Lf", received.string(), "-On",
-                                            "-m", "", "-M", "/dev/null", "udp:127.0.0.1:" + std::to_string(trapPort)});
+    const auto trapd = StartTrapReceiver(environment_, trapPort, received.string());
     const std::string sink = "127.0.0.1:" + std::to_string(trapPort);
-    StartMaster(5, "trap2sink " + sink + " public\ntrapsink " + sink + " public\n");
-    StartHost();
-    ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s)) << "the subagent never registered";
+    StartBoth(5, "trap2sink " + sink + " public\ntrapsink " + sink + " public\n");
     Application application(39917, 1, 1);
     ASSERT_TRUE(application.Connect());
-    auto log = [&] {
-        std::ifstream file(received);
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    };
-    auto count = [](const std::string& text, const std::string& part) {
-        int n = 0;
-        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-        return n;
-    };
+    auto log = [&] { return test::ReadFileBytes(received); };
     ASSERT_EQ(application.Command("trap 39917 1 1 42"), "appended");
     const std::string binding = ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42";
-    ASSERT_TRUE(Eventually([&] { return count(log(), binding) >= 2; }, 20s)) << log();
+    ASSERT_TRUE(Eventually([&] { return Occurrences(log(), binding) >= 2; }, 20s)) << log();
     const std::string text = log();
-    EXPECT_EQ(count(text, binding), 2) << text;
+    EXPECT_EQ(Occurrences(text, binding), 2) << text;
     EXPECT_NE(text.find(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.39917.0.1"), std::string::npos) << text;
     EXPECT_NE(text.find(".1.3.6.1.4.1.39917 Enterprise Specific Trap (1) Uptime:"), std::string::npos) << text;
-    application.Quit();
-    trapd.Kill(SIGTERM);
-    trapd.Wait(10s);
 }
 
 TEST_F(AgentxTest, WithTheMastersDefaultTimeoutASilentApplicationGetsAnErrorAndTheSessionSurvives) {
-    StartMaster(1);
-    StartHost();
-    ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s));
+    StartBoth(1);
     Application application(39917, 1, 1);
     ASSERT_TRUE(application.Connect());
     ASSERT_TRUE(application.Var("1.1.1", "int", "9"));
@@ -230,13 +199,10 @@ TEST_F(AgentxTest, WithTheMastersDefaultTimeoutASilentApplicationGetsAnErrorAndT
     EXPECT_TRUE(Eventually([&] {
         return Tool("snmpget", {".1.3.6.1.4.1.39917.1.1.1"}).output == ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 9\n";
     }));
-    application.Quit();
 }
 
 TEST_F(AgentxTest, TheSubagentReconnectsAfterTheMasterRestarts) {
-    StartMaster(5);
-    StartHost();
-    ASSERT_TRUE(Eventually([&] { return Serving(); }, 30s));
+    StartBoth(5);
     StopMaster();
     StartMaster(5);
     EXPECT_TRUE(Eventually([&] { return Serving(); }, 30s)) << "registered again";

@@ -1,20 +1,14 @@
 #include "e2e_support.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace qv::e2e {
 
@@ -32,46 +26,20 @@ int FreeUdpPort() {
 }
 
 ToolResult RunProgram(const std::vector<std::string>& command, std::chrono::milliseconds timeout) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    ToolResult result;
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        result.output = "cannot start " + command[0];
-        return result;
-    }
+    // Through the shell for its 2>&1: error messages come in order with the output.
+    std::vector<std::string> arguments{"-c", "exec \"$0\" \"$@\" 2>&1"};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    test::ChildProcess process("/bin/sh", arguments);
+    process.CloseInput();
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool ended = false;  // the output closed: the program is done or nearly
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd descriptor{pipeFds[0], POLLIN, 0};
-        if (::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) break;
-        char buffer[4096];
-        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (got <= 0) {
-            ended = true;
-            break;
-        }
-        result.output.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(pipeFds[0]);
-    if (!ended) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    auto left = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    };
+    ToolResult result;
+    while (auto line = process.ReadLine(left())) result.output += *line + "\n";
+    // Output closed before the time ran out: the program is done or nearly.
+    // Otherwise it is killed (by the destructor) and counts as timed out.
+    result.status = left().count() > 0 ? process.Wait(10s).value_or(-1) : -1;
     return result;
 }
 
@@ -114,6 +82,10 @@ bool Application::Var(const std::string& tail, const std::string& type, const st
     return Ask(*process_, "var " + tail + " " + type + " " + value) == "var";
 }
 
+Application::~Application() {
+    if (!process_->Wait(0ms)) Quit();
+}
+
 void Application::Quit() {
     Ask(*process_, "quit");
     process_->Wait(10s);
@@ -133,6 +105,59 @@ std::optional<int> Host::Stop(int signal) {
     return process_->Wait(30s);
 }
 
+std::unique_ptr<test::ChildProcess> StartTrapReceiver(const test::IsolatedEnvironment& environment, int port,
+                                                      const std::string& logFile) {
+    const auto config = environment.DriveC() / "snmptrapd.conf";
+    std::ofstream(config) << "disableAuthorization yes\n";
+    std::vector<std::string> arguments{"-C", "-c", config.string(), "-f", "-On", "-m", "", "-M", "/dev/null"};
+    for (const std::string& word : logFile.empty() ? std::vector<std::string>{"-Lo"}
+                                                   : std::vector<std::string>{"-Lf", logFile}) {
+        arguments.push_back(word);
+    }
+    arguments.push_back("udp:127.0.0.1:" + std::to_string(port));
+    return std::make_unique<test::ChildProcess>(QV_SNMPTRAPD, arguments);
+}
+
+std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<Application>>& applications) {
+    applications.push_back(std::make_unique<Application>(39917, 2, 1));
+    applications.push_back(std::make_unique<Application>(39917, 1, 1));
+    applications.push_back(std::make_unique<Application>(5113, 4, 2));
+    for (auto& application : applications) EXPECT_TRUE(application->Connect());
+    EXPECT_TRUE(applications[0]->Var("2.1.1", "int", "21"));
+    EXPECT_TRUE(applications[1]->Var("1.1.1", "int", "-7"));
+    EXPECT_TRUE(applications[1]->Var("1.1.2", "str", "hello"));
+    EXPECT_TRUE(applications[2]->Var("4.2.9", "str", "five"));
+    return {".1.3.6.1.4.1.5113.4.2.9 = STRING: \"five\"",
+            ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: -7",
+            ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"",
+            ".1.3.6.1.4.1.39917.2.1.1 = INTEGER: 21",
+            ".1.3.6.1.4.1.44821 = STRING: \"S[0]: Up(2) Pen(39917) ApId(2) ApInst(1)   "
+            "S[1]: Up(2) Pen(39917) ApId(1) ApInst(1)   S[2]: Up(2) Pen(5113) ApId(4) ApInst(2)   \""};
+}
+
+void HostFixture::StartHost(std::vector<std::string> extra) {
+    port_ = FreeUdpPort();
+    std::vector<std::string> arguments{"--listen", "udp:127.0.0.1:" + std::to_string(port_), "--rw-community",
+                                       "private"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    host_ = std::make_unique<Host>(arguments);
+    ASSERT_TRUE(Eventually([&] { return Get(kStatus).status == 0; })) << "the host never answered";
+}
+
+ToolResult HostFixture::Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& community,
+                             const std::string& version, const std::string& timeout) {
+    std::vector<std::string> all{"-v", version, "-c", community.empty() ? (tool == "snmpset" ? "private" : "public") : community,
+                                 "-t", timeout, "-r", "0", "127.0.0.1:" + std::to_string(port_)};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Snmp(tool, all, 60s);
+}
+
+std::unique_ptr<Application> HostFixture::Connect(int pen, int appId, int appInst) {
+    auto application = std::make_unique<Application>(pen, appId, appInst);
+    EXPECT_TRUE(application->Connect());
+    return application;
+}
+
 bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -140,6 +165,12 @@ bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds ti
         std::this_thread::sleep_for(100ms);
     }
     return probe();
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <future>
 #include <thread>
@@ -14,8 +13,6 @@
 
 namespace qv::e2e {
 namespace {
-
-const std::string kStatus = ".1.3.6.1.4.1.44821";
 
 // An SDK application as a child process (one command per line).
 class SdkApp {
@@ -48,7 +45,7 @@ private:
     std::unique_ptr<test::ChildProcess> process_;
 };
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public HostFixture {
 protected:
     void TearDown() override {
         apps_.clear();
@@ -58,29 +55,12 @@ protected:
         host_.reset();
         EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
     }
-
-    void StartHost() {
-        port_ = FreeUdpPort();
-        host_ = std::make_unique<Host>(
-            std::vector<std::string>{"--listen", "udp:127.0.0.1:" + std::to_string(port_), "--rw-community", "private"});
-        ASSERT_TRUE(Eventually([&] { return Get(kStatus).status == 0; })) << "the host never answered";
-    }
     SdkApp& StartApp(int appId) {
         apps_.push_back(std::make_unique<SdkApp>(appId));
         EXPECT_TRUE(apps_.back()->WaitFor("connected=1"));
         return *apps_.back();
     }
-    ToolResult Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& timeout = "3") {
-        std::vector<std::string> all{"-v", "2c", "-c", tool == "snmpset" ? "private" : "public", "-t", timeout,
-                                     "-r", "0", "127.0.0.1:" + std::to_string(port_)};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        return Snmp(tool, all);
-    }
-    ToolResult Get(const std::string& oid) { return Tool("snmpget", {oid}); }
 
-    test::IsolatedEnvironment environment_;
-    int port_ = 0;
-    std::unique_ptr<Host> host_;
     std::vector<std::unique_ptr<SdkApp>> apps_;
 };
 
@@ -95,7 +75,7 @@ TEST_F(FaultTest, ApplicationKilledInTheMiddleOfAQuery) {
     // Its getter would take far longer than the module waits for a reply.
     ASSERT_EQ(app.Command("slow 20000 " + marker.string()), "slow");
 
-    auto get = std::async(std::launch::async, [&] { return Tool("snmpget", {app.Oid("6")}, "15"); });
+    auto get = std::async(std::launch::async, [&] { return Tool("snmpget", {app.Oid("6")}, "public", "2c", "15"); });
     ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(marker); })) << "the query never reached the getter";
     app.Kill();
 
@@ -160,14 +140,8 @@ TEST_F(FaultTest, HostKilledAndRestartedWhileApplicationsKeepTheirMappings) {
 
 TEST_F(FaultTest, TrapBacklogOfAStalledHostReachesTheSinkWhole) {
     const int trapPort = FreeUdpPort();
-    const auto config = environment_.DriveC() / "snmptrapd.conf";
-    std::ofstream(config) << "disableAuthorization yes\n";
-    test::ChildProcess trapd(QV_SNMPTRAPD, {"-C", "-c", config.string(), "-f", "-Lo", "-On", "-m", "", "-M",
-                                            "/dev/null", "udp:127.0.0.1:" + std::to_string(trapPort)});
-    port_ = FreeUdpPort();
-    host_ = std::make_unique<Host>(std::vector<std::string>{"--listen", "udp:127.0.0.1:" + std::to_string(port_),
-                                                            "--trap2-sink", "127.0.0.1:" + std::to_string(trapPort)});
-    ASSERT_TRUE(Eventually([&] { return Get(kStatus).status == 0; }));
+    const auto trapd = StartTrapReceiver(environment_, trapPort);
+    StartHost({"--trap2-sink", "127.0.0.1:" + std::to_string(trapPort)});
     SdkApp& app = StartApp(1);
 
     // While the host is stopped, 100 traps of 900-byte texts pile up; its next
@@ -183,15 +157,13 @@ TEST_F(FaultTest, TrapBacklogOfAStalledHostReachesTheSinkWhole) {
     std::set<int> received;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (received.size() < kTraps && std::chrono::steady_clock::now() < deadline) {
-        const auto line = trapd.ReadLine(500ms);
+        const auto line = trapd->ReadLine(500ms);
         if (!line) continue;
         for (auto at = line->find("\"backlog "); at != std::string::npos; at = line->find("\"backlog ", at + 1)) {
             received.insert(std::atoi(line->c_str() + at + 9));
         }
     }
     EXPECT_EQ(received.size(), static_cast<std::size_t>(kTraps));
-    trapd.Kill(SIGTERM);
-    trapd.Wait(10s);
 }
 
 }  // namespace

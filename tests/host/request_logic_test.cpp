@@ -195,16 +195,13 @@ protected:
     FakeModule module_;
 };
 
-TEST_F(GetAndSetTest, GetCopiesTheValue) {
-    const Outcome outcome = RunGet(module_, SnmpVersion::V2c, O("1.3.6.1.4.1.39917.1.1.1"));
+TEST_F(GetAndSetTest, GetCopiesTheValueAndMissingNamesBecomeV2cExceptionsAndV1NoSuchName) {
+    Outcome outcome = RunGet(module_, SnmpVersion::V2c, O("1.3.6.1.4.1.39917.1.1.1"));
     EXPECT_EQ(outcome.errorStatus, 0);
     EXPECT_EQ(outcome.exception, 0);
     EXPECT_EQ(outcome.binding.value, Value::Integer(11));
-}
-
-TEST_F(GetAndSetTest, MissingNamesBecomeV2cExceptionsAndV1NoSuchName) {
     // The application exists but lacks the instance.
-    Outcome outcome = RunGet(module_, SnmpVersion::V2c, O("1.3.6.1.4.1.39917.1.1.9"));
+    outcome = RunGet(module_, SnmpVersion::V2c, O("1.3.6.1.4.1.39917.1.1.9"));
     EXPECT_EQ(outcome.errorStatus, 0);
     EXPECT_EQ(outcome.exception, snmp::kNoSuchInstance);
     // No application there at all (the module says readOnly).

@@ -2,26 +2,18 @@
 // OID checks every handler makes before it contacts an application.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <vector>
 
-#include "query/agent_memory.h"
-#include "query/binding_list.h"
+#include "query/query_fixture.h"
 #include "shm/session_sequence.h"
-#include "support/test_environment.h"
 
 namespace {
 
-using qv::test::BindingList;
-using qv::test::FakeApplication;
-using qv::test::Message;
-using qv::test::Query;
-using qv::test::Snapshot;
+using namespace qv::test;
 
-class QueryDispatchTest : public ::testing::Test {
-protected:
-    qv::test::IsolatedEnvironment environment_;
-    qv::test::AgentMemory memory_;
-};
+using QueryDispatchTest = QueryTest;
 
 TEST_F(QueryDispatchTest, EmptyListReturnsAtOnceWithStatusAndIndexZero) {
     SnmpVarBindList empty{nullptr, 0};
@@ -34,11 +26,9 @@ TEST_F(QueryDispatchTest, EmptyListReturnsAtOnceWithStatusAndIndexZero) {
 
 TEST_F(QueryDispatchTest, OtherPduTypesGiveNoSuchNameAndChangeNothing) {
     memory_.OpenSession(1, 39917, 1, 1);
-    FakeApplication application(memory_, 1, [](const Message& request) {
-        return std::vector<Message>{qv::test::IntegerReply(request, 1)};
-    });
+    FakeApplication application(memory_, 1, IntegerAnswer(1));
     for (BYTE pdu : {BYTE{SNMP_PDU_GETBULK}, BYTE{SNMP_PDU_RESPONSE}, BYTE{0}}) {
-        BindingList bindings({{1, 3, 6, 1, 4, 1, 39917, 1, 1, 5}});
+        BindingList bindings({Under(39917, {1, 1, 5})});
         const auto before = Snapshot(bindings[0]);
         const auto result = Query(pdu, bindings);
         EXPECT_TRUE(result.result);
@@ -51,12 +41,10 @@ TEST_F(QueryDispatchTest, OtherPduTypesGiveNoSuchNameAndChangeNothing) {
 
 TEST_F(QueryDispatchTest, EveryBindingIsServedAndTheLastStatusIsReported) {
     memory_.OpenSession(2, 4127, 3, 1);
-    FakeApplication application(memory_, 2, [](const Message& request) {
-        return std::vector<Message>{qv::test::IntegerReply(request, 42)};
-    });
+    FakeApplication application(memory_, 2, IntegerAnswer(42));
     {
         // Unserved PEN first, success second: status 0, first binding untouched.
-        BindingList bindings({{1, 3, 6, 1, 4, 1, 9999, 3, 1}, {1, 3, 6, 1, 4, 1, 4127, 3, 1, 8}});
+        BindingList bindings({Under(9999, {3, 1}), Under(4127, {3, 1, 8})});
         const auto first = Snapshot(bindings[0]);
         const auto result = Query(SNMP_PDU_GET, bindings);
         EXPECT_EQ(result.status, SNMP_ERRORSTATUS_NOERROR);
@@ -68,7 +56,7 @@ TEST_F(QueryDispatchTest, EveryBindingIsServedAndTheLastStatusIsReported) {
     {
         // Success first, failure last: the failure is what the service sees,
         // and the index still stays 0.
-        BindingList bindings({{1, 3, 6, 1, 4, 1, 4127, 3, 1, 8}, {1, 3, 6, 1, 4, 2, 4127, 3, 1}});
+        BindingList bindings({Under(4127, {3, 1, 8}), {1, 3, 6, 1, 4, 2, 4127, 3, 1}});
         const auto result = Query(SNMP_PDU_GET, bindings);
         EXPECT_EQ(result.status, SNMP_ERRORSTATUS_NOSUCHNAME);
         EXPECT_EQ(result.index, 0);
@@ -84,11 +72,11 @@ struct RefusedOid {
     std::vector<UINT> ids;
 };
 
-class RefusedOidTest : public ::testing::TestWithParam<std::tuple<BYTE, RefusedOid>> {
-protected:
-    qv::test::IsolatedEnvironment environment_;
-    qv::test::AgentMemory memory_;
-};
+class RefusedOidTest : public QueryTest, public ::testing::WithParamInterface<std::tuple<BYTE, RefusedOid>> {};
+
+std::string HandlerName(BYTE pdu) {
+    return pdu == SNMP_PDU_GET ? "Get" : pdu == SNMP_PDU_GETNEXT ? "GetNext" : "Set";
+}
 
 TEST_P(RefusedOidTest, GivesNoSuchNameSendsNothingAndLeavesTheBinding) {
     const auto& [pdu, oid] = GetParam();
@@ -109,7 +97,7 @@ TEST_P(RefusedOidTest, GivesNoSuchNameSendsNothingAndLeavesTheBinding) {
 }
 
 std::vector<RefusedOid> RefusedOids() {
-    std::vector<UINT> longTail = {1, 3, 6, 1, 4, 1, 39917};
+    Ids longTail = Under(39917);
     longTail.resize(7 + 25, 1);  // one sub-identifier more than the message carries
     return {
         {"Empty", {}},
@@ -128,17 +116,15 @@ INSTANTIATE_TEST_SUITE_P(AllHandlers, RefusedOidTest,
                                                               BYTE{SNMP_PDU_SET}),
                                             ::testing::ValuesIn(RefusedOids())),
                          [](const auto& testInfo) {
-                             const BYTE pdu = std::get<0>(testInfo.param);
-                             const char* name = pdu == SNMP_PDU_GET ? "Get" : pdu == SNMP_PDU_GETNEXT ? "GetNext" : "Set";
-                             return std::string(name) + std::get<1>(testInfo.param).label;
+                             return HandlerName(std::get<0>(testInfo.param)) + std::get<1>(testInfo.param).label;
                          });
 
 TEST_F(QueryDispatchTest, NoSessionGivesReadOnlyAndASessionNotUpGivesNoSuchName) {
     memory_.OpenSession(4, 5113, 2, 1, qv::shm::kSessionOpened);
     for (BYTE pdu : {BYTE{SNMP_PDU_GET}, BYTE{SNMP_PDU_GETNEXT}, BYTE{SNMP_PDU_SET}}) {
-        BindingList unknown({{1, 3, 6, 1, 4, 1, 5113, 2, 2, 1}});
+        BindingList unknown({Under(5113, {2, 2, 1})});
         EXPECT_EQ(Query(pdu, unknown).status, SNMP_ERRORSTATUS_READONLY) << int{pdu};
-        BindingList opened({{1, 3, 6, 1, 4, 1, 5113, 2, 1, 1}});
+        BindingList opened({Under(5113, {2, 1, 1})});
         const auto before = Snapshot(opened[0]);
         EXPECT_EQ(Query(pdu, opened).status, SNMP_ERRORSTATUS_NOSUCHNAME) << int{pdu};
         EXPECT_EQ(Snapshot(opened[0]), before);
@@ -147,12 +133,64 @@ TEST_F(QueryDispatchTest, NoSessionGivesReadOnlyAndASessionNotUpGivesNoSuchName)
 }
 
 TEST_F(QueryDispatchTest, AnEnterpriseRootOtherThanTheStatusVariableAddressesAppIdZero) {
-    // No session has AppId 0, so the lookup fails with 4 for GET and GETNEXT.
+    // No session has AppId 0, so the lookup fails with readOnly. GET needs all
+    // 32 bits of the PEN to answer the status variable itself.
     memory_.OpenSession(0, 5113, 1, 1);
-    BindingList get({{1, 3, 6, 1, 4, 1, 5113}});
-    EXPECT_EQ(Query(SNMP_PDU_GET, get).status, SNMP_ERRORSTATUS_READONLY);
-    BindingList getNext({{1, 3, 6, 1, 4, 1, 5113}});
+    for (UINT pen : {5113u, 65536u + 44821u}) {
+        BindingList get({Under(pen)});
+        EXPECT_EQ(Query(SNMP_PDU_GET, get).status, SNMP_ERRORSTATUS_READONLY) << pen;
+        EXPECT_EQ(get[0].value.asnType, ASN_NULL);
+    }
+    BindingList getNext({Under(5113)});
     EXPECT_EQ(Query(SNMP_PDU_GETNEXT, getNext).status, SNMP_ERRORSTATUS_READONLY);
 }
+
+// ---- reply time-outs (about 2.05 s each) ------------------------------------------------
+
+struct TimeOutCase {
+    const char* label;
+    BYTE pdu;
+    int session;
+    bool fullOutRing;  // the request is dropped instead of sent
+    AsnInteger32 expected;
+};
+
+class ReplyTimeOutTest : public QueryTest, public ::testing::WithParamInterface<TimeOutCase> {};
+
+TEST_P(ReplyTimeOutTest, EndsAfterTheWaitAndLeavesTheBinding) {
+    const TimeOutCase& c = GetParam();
+    memory_.OpenSession(c.session, 39917, 1, 1);
+    std::optional<FakeApplication> application;
+    if (c.fullOutRing) {
+        memory_.FillOutRing(c.session);
+    } else {
+        // Replies to other requests keep coming; none matches.
+        application.emplace(memory_, c.session, StaleAnswer());
+    }
+    BindingList bindings({Under(39917, {1, 1, 1})});
+    if (c.pdu == SNMP_PDU_SET) bindings[0].value.asnType = ASN_INTEGER;
+    const auto before = Snapshot(bindings[0]);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Query(c.pdu, bindings).status, c.expected);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // GETNEXT looks before it sleeps, GET and SET after: the same 41 sleeps.
+    EXPECT_GE(seconds, 2.04);
+    EXPECT_LT(seconds, 2.6);
+    EXPECT_EQ(Snapshot(bindings[0]), before);
+    EXPECT_EQ(qv::shm::PeekSequenceNumber(c.session), 1) << "a dropped request takes its number all the same";
+    if (application) {
+        EXPECT_EQ(application->Requests().size(), 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handlers, ReplyTimeOutTest,
+    ::testing::Values(
+        // Session 0 is the one where GET reports noSuchName instead.
+        TimeOutCase{"GetFullOutRingOnSessionZero", SNMP_PDU_GET, 0, true, SNMP_ERRORSTATUS_NOSUCHNAME},
+        TimeOutCase{"GetSilentOnOtherSessions", SNMP_PDU_GET, 3, false, SNMP_ERRORSTATUS_RESOURCEUNAVAILABLE},
+        TimeOutCase{"GetNextSilentEvenOnSessionZero", SNMP_PDU_GETNEXT, 0, false, SNMP_ERRORSTATUS_RESOURCEUNAVAILABLE},
+        TimeOutCase{"SetSilentEvenOnSessionZero", SNMP_PDU_SET, 0, false, SNMP_ERRORSTATUS_RESOURCEUNAVAILABLE}),
+    [](const auto& testInfo) { return std::string(testInfo.param.label); });
 
 }  // namespace

@@ -6,19 +6,16 @@
 #include <future>
 #include <thread>
 
-#include "query/agent_memory.h"
-#include "query/binding_list.h"
+#include "query/query_fixture.h"
 #include "shm/ring.h"
 #include "shm/session_views.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/unique_handle.h"
-#include "support/test_environment.h"
 #include "worker/service_worker.h"
 
 namespace {
 
-using qv::test::BindingList;
-using qv::test::Query;
+using namespace qv::test;
 
 qv::shm::UniqueView MapRegion(qv::shm::UniqueMappingHandle& handle, const char* name) {
     handle = qv::shm::UniqueMappingHandle(
@@ -31,11 +28,7 @@ qv::shm::UniqueView MapRegion(qv::shm::UniqueMappingHandle& handle, const char* 
     return view;
 }
 
-class SessionReleaseTest : public ::testing::TestWithParam<BYTE> {
-protected:
-    qv::test::IsolatedEnvironment environment_;
-    qv::test::AgentMemory memory_;
-};
+class SessionReleaseTest : public QueryTest, public ::testing::WithParamInterface<BYTE> {};
 
 TEST_P(SessionReleaseTest, QueryWaitingOnATimedOutSessionEndsAsTimedOut) {
     const int session = 5;
@@ -52,7 +45,7 @@ TEST_P(SessionReleaseTest, QueryWaitingOnATimedOutSessionEndsAsTimedOut) {
     base->appInst[session] = 3;
     base->sessionState[session] = qv::shm::kSessionUp;
 
-    BindingList bindings({{1, 3, 6, 1, 4, 1, 39917, 3, 3, 1}});
+    BindingList bindings({Under(39917, {3, 3, 1})});
     if (GetParam() == SNMP_PDU_SET) bindings[0].value.asnType = ASN_INTEGER;
     const auto start = std::chrono::steady_clock::now();
     auto query = std::async(std::launch::async, [&] { return Query(GetParam(), bindings); });

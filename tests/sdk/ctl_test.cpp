@@ -98,9 +98,7 @@ TEST_F(CtlStatusTest, StoppedAgentIsReportedWithExitStatusOne) {
 }
 
 TEST_F(SdkProcessTest, CtlWithoutAgentSaysSoAndExitsWithOne) {
-    Run run = RunToEnd(QV_CTL, {"status"});
-    EXPECT_EQ(run.exit, 1);
-    run = RunToEnd(QV_CTL, {"--json", "status"});
+    Run run = RunToEnd(QV_CTL, {"--json", "status"});
     EXPECT_EQ(run.exit, 1);
     EXPECT_EQ(run.output, "{\"error\":\"no agent running\"}\n");
     run = RunToEnd(QV_CTL, {"trap", "--pen", "39917", "--app-id", "1", "--app-inst", "1", "--int", "1", "--json"});
@@ -114,11 +112,9 @@ TEST_F(SdkProcessTest, CtlRefusesBadCommandLinesWithExitStatusTwo) {
         {"frobnicate"},
         {"status", "--verbose"},
         {"trap", "--pen", "0", "--app-id", "1", "--app-inst", "1", "--int", "1"},
-        {"trap", "--pen", "39917", "--app-id", "128", "--app-inst", "1", "--int", "1"},
         {"trap", "--pen", "39917", "--app-id", "1", "--app-inst", "1"},
         {"trap", "--pen", "39917", "--app-id", "1", "--app-inst", "1", "--int", "1", "--text", "x"},
         {"trap", "--pen", "39917", "--app-id", "1", "--app-inst", "1", "--int", "12x"},
-        {"trap", "--pen", "39917", "--app-id", "1", "--app-inst", "1", "--suffix", "1.300", "--int", "1"},
         {"trap", "--pen", "39917", "--app-id", "1", "--app-inst", "1", "--int"},
     };
     for (const auto& arguments : bad) {

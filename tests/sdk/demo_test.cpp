@@ -34,17 +34,7 @@ TEST_F(SdkProcessTest, DemoServesItsVariablesAndTableInOrderAndRaisesTrapsOnSign
 
     demo.Kill(SIGUSR1);
     ASSERT_TRUE(demo.WaitForLine("trap 1: appended, appended", 30s));
-    EXPECT_EQ(Ask(host, "trapwait 10000"), "trapwait signalled");
-    std::vector<std::string> bindings;
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (bindings.size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        host.Write("traps\n");
-        for (;;) {
-            const std::string line = host.ReadLine(10s).value_or("traps done");
-            if (line == "traps done") break;
-            if (line.rfind("bind ", 0) == 0) bindings.push_back(line);
-        }
-    }
+    const std::vector<std::string> bindings = TrapBindings(host, 2);
     EXPECT_EQ(bindings, (std::vector<std::string>{"bind name=1.3.6.1.4.1.39917.1.1.1.1 type=2 value=1",
                                                   "bind name=1.3.6.1.4.1.39917.1.1.1.2 type=4 value=\"demo trap 1\""}));
 

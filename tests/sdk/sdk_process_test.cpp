@@ -17,87 +17,6 @@ namespace {
 
 using SdkApplicationTest = SdkProcessTest;
 
-TEST_F(SdkApplicationTest, GetReturnsIntegersAndTextsAndRefusesUnknownNames) {
-    ChildProcess& host = StartAgent();
-    StartConnectedApp();
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.1"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.1 type=2 value=42");
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.2"),
-              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.2 type=4 value=\"hello\"");
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.10.1.2.3"),
-              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.10.1.2.3 type=4 value=\"row 3\"");
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.9"), "status=2 index=0 name=1.3.6.1.4.1.39917.1.1.9 type=5 value=-")
-        << "reply status 4 is noSuchName";
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.44821"),
-              "status=0 index=0 name=1.3.6.1.4.1.44821 type=4 value=\"S[0]: Up(2) Pen(39917) ApId(1) ApInst(1)   \"");
-}
-
-TEST_F(SdkApplicationTest, GetNextWalksTheVariablesInOrderAndStopsPastTheLast) {
-    ChildProcess& host = StartAgent();
-    StartConnectedApp();
-    const std::vector<std::string> expected{
-        "1.1.1 type=2 value=42",
-        "1.1.2 type=4 value=\"hello\"",
-        "1.1.3 type=2 value=7",
-        "1.1.4 type=2 value=9",
-        "1.1.5 type=4 value=\"text\"",
-        "1.1.10.1.1.1 type=2 value=1",
-        "1.1.10.1.1.2 type=2 value=2",
-        "1.1.10.1.1.3 type=2 value=3",
-        "1.1.10.1.2.1 type=4 value=\"row 1\"",
-        "1.1.10.1.2.2 type=4 value=\"row 2\"",
-        "1.1.10.1.2.3 type=4 value=\"row 3\"",
-    };
-    std::string at = "1.3.6.1.4.1.39917.1.1";
-    for (const std::string& next : expected) {
-        const std::string answer = Ask(host, "getnext " + at);
-        ASSERT_EQ(answer, "status=0 index=0 name=1.3.6.1.4.1.39917." + next) << "after " << at;
-        at = answer.substr(answer.find("name=") + 5, answer.find(" type=") - answer.find("name=") - 5);
-    }
-    EXPECT_EQ(Ask(host, "getnext " + at).substr(0, 16), "status=2 index=0") << "past the application's last variable";
-    EXPECT_EQ(Ask(host, "getnext 1.3.6.1.4.1.39917.1.1.10.1.1"),
-              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.10.1.1.1 type=2 value=1")
-        << "from the column's own name";
-}
-
-TEST_F(SdkApplicationTest, SetIsAcceptedOrRefusedAsTheVariableAllows) {
-    ChildProcess& host = StartAgent();
-    StartConnectedApp();
-    EXPECT_EQ(Ask(host, "set 1.3.6.1.4.1.39917.1.1.3 int 55").substr(0, 8), "status=0");
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.3"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.3 type=2 value=55");
-    EXPECT_EQ(Ask(host, "set 1.3.6.1.4.1.39917.1.1.3 int 101").substr(0, 8), "status=3") << "out of range: badValue";
-    EXPECT_EQ(Ask(host, "set 1.3.6.1.4.1.39917.1.1.3 str 5").substr(0, 8), "status=3") << "wrong type: badValue";
-    EXPECT_EQ(Ask(host, "set 1.3.6.1.4.1.39917.1.1.3 counter 5").substr(0, 8), "status=3");
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.3"), "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.3 type=2 value=55");
-    EXPECT_EQ(Ask(host, "set 1.3.6.1.4.1.39917.1.1.4 int 1").substr(0, 8), "status=4") << "read-only";
-    EXPECT_EQ(Ask(host, "set 1.3.6.1.4.1.39917.1.1.8 int 1").substr(0, 8), "status=2") << "unknown: noSuchName";
-    EXPECT_EQ(Ask(host, "set 1.3.6.1.4.1.39917.1.1.5 str new words").substr(0, 8), "status=0");
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.5"),
-              "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.5 type=4 value=\"new words\"");
-}
-
-TEST_F(SdkApplicationTest, TrapsOfBothValueTypesReachTheService) {
-    ChildProcess& host = StartAgent();
-    ChildProcess& app = StartConnectedApp(3);
-    EXPECT_EQ(Ask(app, "trap int 7 -5"), "trap appended abandoned=0");
-    EXPECT_EQ(Ask(app, "trap text 8.1 disk almost full"), "trap appended abandoned=0");
-    EXPECT_EQ(Ask(host, "trapwait 10000"), "trapwait signalled");
-    // The worker may have split the two records over two passes.
-    std::vector<std::string> bindings;
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (bindings.size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        host.Write("traps\n");
-        for (;;) {
-            const std::string line = host.ReadLine(10s).value_or("traps done");
-            if (line == "traps done") break;
-            if (line.rfind("bind ", 0) == 0) bindings.push_back(line);
-        }
-        if (bindings.size() < 2) std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_EQ(bindings.size(), 2u);
-    EXPECT_EQ(bindings[0], "bind name=1.3.6.1.4.1.39917.3.1.1.7 type=2 value=-5");
-    EXPECT_EQ(bindings[1], "bind name=1.3.6.1.4.1.39917.3.1.1.8.1 type=4 value=\"disk almost full\"");
-}
-
 TEST_F(SdkApplicationTest, SilentApplicationIsTimedOutAndReconnectsWhenItResumes) {
     ChildProcess& host = StartAgent();
     ChildProcess& app = StartConnectedApp();
@@ -120,13 +39,6 @@ TEST_F(SdkApplicationTest, AgentRestartClearsTheRowAndTheApplicationReconnects) 
     ASSERT_TRUE(WaitForStatus(app, "connected=1 session=0 connects=2 timeouts=0 losses=1"));
     EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.39917.1.1.2"),
               "status=0 index=0 name=1.3.6.1.4.1.39917.1.1.2 type=4 value=\"hello\"");
-}
-
-TEST_F(SdkApplicationTest, StopFreesTheSessionRow) {
-    ChildProcess& host = StartAgent();
-    ChildProcess& app = StartConnectedApp();
-    EXPECT_EQ(Ask(app, "stop"), "stopped");
-    EXPECT_EQ(Ask(host, "get 1.3.6.1.4.1.44821"), "status=0 index=0 name=1.3.6.1.4.1.44821 type=4 value=\"No active session\"");
 }
 
 using BaseRingProducersTest = TestMadeBaseRegionTest;

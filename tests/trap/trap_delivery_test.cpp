@@ -87,26 +87,22 @@ protected:
     const std::int32_t counter_ = qv::trap::TrapCounter();
 };
 
-TEST_F(TrapDeliveryTest, NothingPendingReturnsFalseAndTouchesNothing) {
-    SetIndices(17, 17);
-    Put(17, TrapRecord{});
-    EXPECT_FALSE(Walk());
-    EXPECT_EQ(enterprise_.idLength, 99u);
-    EXPECT_EQ(generic_, -7);
-    EXPECT_EQ(specific_, -7);
-    EXPECT_EQ(timeStamp_, 12345u);
-    EXPECT_EQ(bindings_.list, nullptr);
-    EXPECT_EQ(Base()->trapReadIndex, 17);
-}
-
-TEST_F(TrapDeliveryTest, LappedReaderDropsTheBacklogAndTouchesNothing) {
-    for (auto [trapRead, read] : {std::pair<std::uint16_t, std::uint16_t>{9, 8}, {1, 1023}}) {
-        SetIndices(trapRead, read);
+TEST_F(TrapDeliveryTest, NothingPendingLappedOrBrokenIndicesReturnFalseAndTouchNothing) {
+    struct Case {
+        std::uint16_t trapRead, read, trapReadAfter;
+    };
+    // Caught up; lapped by the worker (the backlog is dropped); indices
+    // outside 1..1023, which must never lead outside the region.
+    for (const Case c : {Case{17, 17, 17}, Case{9, 8, 8}, Case{1, 1023, 1023}, Case{1, 0, 1}, Case{1, 5000, 1},
+                         Case{0, 3, 3}, Case{2000, 3, 3}}) {
+        SetIndices(c.trapRead, c.read);
         for (int slot = 1; slot <= 1023; ++slot) Put(slot, TrapRecord{});
-        EXPECT_FALSE(Walk());
-        EXPECT_EQ(Base()->trapReadIndex, read);
+        EXPECT_FALSE(Walk()) << c.trapRead << " " << c.read;
+        EXPECT_EQ(Base()->trapReadIndex, c.trapReadAfter) << c.trapRead << " " << c.read;
         EXPECT_EQ(enterprise_.idLength, 99u);
         EXPECT_EQ(generic_, -7);
+        EXPECT_EQ(specific_, -7);
+        EXPECT_EQ(timeStamp_, 12345u);
         EXPECT_EQ(bindings_.list, nullptr);
     }
     EXPECT_EQ(qv::trap::TrapCounter(), counter_) << "no walk happened";
@@ -150,20 +146,6 @@ TEST_F(TrapDeliveryTest, ThreeRecordsOfThreePensMakeOneTrapUnderTheThirdsEnterpr
     // The enterprise OID stays valid and unchanged for the next call.
     SnmpUtilVarBindListFree(&bindings_);
     EXPECT_EQ(IdsOf(enterprise_), (Ids{1, 3, 6, 1, 4, 1, 39917}));
-}
-
-TEST_F(TrapDeliveryTest, WalkWrapsFromSlot1023ToSlot1) {
-    SetIndices(1022, 2);
-    Put(1022, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1022, {}});
-    Put(1023, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1023, {}});
-    Put(1, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1, {}});
-    Put(2, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 2, {}});
-    ASSERT_TRUE(Walk());
-    ASSERT_EQ(bindings_.len, 3u);
-    EXPECT_EQ(bindings_.list[0].value.asnValue.number, 1022);
-    EXPECT_EQ(bindings_.list[1].value.asnValue.number, 1023);
-    EXPECT_EQ(bindings_.list[2].value.asnValue.number, 1);
-    EXPECT_EQ(Base()->trapReadIndex, 2);
 }
 
 TEST_F(TrapDeliveryTest, RecordsThatAreNotTrapsArePassedOver) {
@@ -235,22 +217,6 @@ TEST_F(TrapDeliveryTest, SuffixIsReadUpTo64BytesAndOtherValueTypesGiveEmptyBindi
     EXPECT_EQ(IdsOf(enterprise_), (Ids{1, 3, 6, 1, 4, 1, 5113})) << "the empty binding still counts as the last record";
 }
 
-TEST_F(TrapDeliveryTest, BrokenIndicesNeverLeadOutsideTheRegion) {
-    Put(1, TrapRecord{});
-    SetIndices(1, 0);
-    EXPECT_FALSE(Walk());
-    SetIndices(1, 5000);
-    EXPECT_FALSE(Walk());
-    EXPECT_EQ(Base()->trapReadIndex, 1);
-    SetIndices(0, 3);
-    EXPECT_FALSE(Walk());
-    EXPECT_EQ(Base()->trapReadIndex, 3);
-    SetIndices(2000, 3);
-    EXPECT_FALSE(Walk());
-    EXPECT_EQ(Base()->trapReadIndex, 3);
-    EXPECT_EQ(bindings_.list, nullptr);
-}
-
 TEST_F(TrapDeliveryTest, WalkWaitsForTheTrapLock) {
     SetIndices(1, 2);
     Put(1, TrapRecord{});
@@ -316,36 +282,39 @@ protected:
     CLogThread* log_ = nullptr;
 };
 
-TEST_F(TrapLogTest, SlotsNearTheWrapAreLoggedWithNAndEveryWalkLogsItsEnd) {
+TEST_F(TrapLogTest, SlotsNearTheWrapAreLoggedAndEveryWalkLogsItsEnd) {
     SetIndices(1022, 2);
     Put(1022, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, "abc"});
-    Put(1023, TrapRecord{4127, {1, 1, 0}, 2, ASN_INTEGER, 0, {}});  // passed over
-    Put(1, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 7, {}});
+    Put(1023, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1023, {}});
+    Put(1, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 1, {}});
+    Put(2, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 2, {}});  // at the read index: not yet
+    // The walk wraps from slot 1023 to slot 1.
     ASSERT_TRUE(Walk());
-    SnmpUtilVarBindListFree(&bindings_);
+    ASSERT_EQ(bindings_.len, 3u);
+    EXPECT_EQ(bindings_.list[0].value.asnValue.string.length, 3u);
+    EXPECT_EQ(bindings_.list[1].value.asnValue.number, 1023);
+    EXPECT_EQ(bindings_.list[2].value.asnValue.number, 1);
+    EXPECT_EQ(Base()->trapReadIndex, 2);
     // Slots 20..1000 are delivered without a line of their own.
     SetIndices(20, 22);
     Put(20, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, "quiet"});
     Put(21, TrapRecord{4127, {1, 1, 1}, 2, ASN_INTEGER, 7, {}});
     ASSERT_TRUE(Walk());
+    // A lapped reader walks nothing and logs nothing.
+    SetIndices(3, 2);
+    EXPECT_FALSE(Walk());
 
     const std::vector<std::string> expected = {
         "T INFO : QVSNMP File Logging started",
         "T INFO : Sending Trap. Count " + std::to_string(counter_) + ", Time: t, Read: 2, i_MaxNumberOfTraps:4, TrapRead: 1022, Index:0 \n\n",
         "T INFO : Sending Trap. l:3, msg:abc\n",
-        "T INFO : Sending Trap. Count " + std::to_string(counter_ + 1) + ", Time: t, Read: 2, i_MaxNumberOfTraps:4, TrapRead: 1, Index:1 \n\n",
-        "T INFO : Leaving Sending Trap. Time: t, Read: 2, TrapRead: 2, Index:2 \n\n",
+        "T INFO : Sending Trap. Count " + std::to_string(counter_ + 1) + ", Time: t, Read: 2, i_MaxNumberOfTraps:4, TrapRead: 1023, Index:1 \n\n",
+        "T INFO : Sending Trap. Count " + std::to_string(counter_ + 2) + ", Time: t, Read: 2, i_MaxNumberOfTraps:4, TrapRead: 1, Index:2 \n\n",
+        "T INFO : Leaving Sending Trap. Time: t, Read: 2, TrapRead: 2, Index:3 \n\n",
         "T INFO : Leaving Sending Trap. Time: t, Read: 22, TrapRead: 22, Index:2 \n\n",
     };
     EXPECT_EQ(Lines(), expected);
-    EXPECT_EQ(qv::trap::TrapCounter(), counter_ + 6);
-}
-
-TEST_F(TrapLogTest, LappedReaderLogsNothing) {
-    SetIndices(3, 2);
-    Put(2, TrapRecord{});
-    EXPECT_FALSE(Walk());
-    EXPECT_EQ(Lines(), std::vector<std::string>{"T INFO : QVSNMP File Logging started"});
+    EXPECT_EQ(qv::trap::TrapCounter(), counter_ + 7);
 }
 
 }  // namespace
