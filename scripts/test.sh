@@ -4,11 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Runs a sanitizer preset's tests. The preset sends every report, from the
-# test programs and from the processes they start, to files under
-# build/PRESET/sanitizer-reports: a child's report would otherwise be lost
-# whenever its test does not read the child's stderr. Any file there fails the
-# stage.
+# Runs a sanitizer preset's tests. The preset sends every ASan, LSan and TSan
+# report, from the test programs and from the processes they start, to files
+# under build/PRESET/sanitizer-reports: a child's report would otherwise be
+# lost whenever its test does not read the child's stderr. Any file there
+# fails the stage. (UBSan aborts the process at its first report.)
 sanitized_ctest() {
     local preset=$1 reports=build/$1/sanitizer-reports
     rm -rf "$reports"

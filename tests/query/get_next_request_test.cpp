@@ -2,6 +2,7 @@
 // cases where the binding must stay as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -35,7 +36,7 @@ protected:
                      }));
     }
     static auto Tail(const Bytes& tail) {
-        return [tail](Message& reply) { std::memcpy(reply.data() + message::kTail, tail.data(), tail.size()); };
+        return [tail](Message& reply) { std::copy(tail.begin(), tail.end(), reply.begin() + message::kTail); };
     }
 };
 
