@@ -11,6 +11,7 @@
 //   up SLOT                      sets the slot's state to 2
 //   free SLOT                    SnmpSession::FreeSessionId
 //   keepalive PEN ID INST MS     repeats the connection request every MS ms
+//                                (replacing an earlier keepalive)
 //   stopkeepalive                stops that
 //   takeout SLOT                 takes one message from the OUT ring
 //   var TAIL int|str|hex VALUE   publishes a variable; TAIL is the OID below the
@@ -272,6 +273,9 @@ int main() {
         } else if (command == "keepalive") {
             int pen = 0, appId = 0, appInst = 0, period = 0;
             words >> pen >> appId >> appInst >> period;
+            // One keep-alive at a time: a new one replaces the old.
+            keepAliveRunning = false;
+            if (keepAlive.joinable()) keepAlive.join();
             keepAliveRunning = true;
             keepAlive = std::thread([&keepAliveRunning, pen, appId, appInst, period] {
                 std::uint8_t request[qv::shm::kSlotSize];
