@@ -58,12 +58,7 @@ ChildProcess::~ChildProcess() {
 std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto newline = pending_.find('\n');
-        if (newline != std::string::npos) {
-            std::string line = pending_.substr(0, newline);
-            pending_.erase(0, newline + 1);
-            return line;
-        }
+        if (auto line = TakePendingLine()) return line;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return std::nullopt;

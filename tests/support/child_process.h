@@ -45,6 +45,16 @@ private:
     pid_t pid_ = -1;
     int outFd_ = -1;
     int inFd_ = -1;
+    // The first whole line of pending_ (without its line end), taken out.
+    // Windows children end their lines with CR LF.
+    std::optional<std::string> TakePendingLine() {
+        const auto newline = pending_.find('\n');
+        if (newline == std::string::npos) return std::nullopt;
+        std::string line = pending_.substr(0, newline);
+        pending_.erase(0, newline + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    }
     std::string pending_;
     std::optional<int> status_;
     // Windows only: the process handle and the parent's pipe ends (HANDLEs).

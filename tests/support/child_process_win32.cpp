@@ -83,13 +83,7 @@ ChildProcess::~ChildProcess() {
 std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto newline = pending_.find('\n');
-        if (newline != std::string::npos) {
-            std::string line = pending_.substr(0, newline);
-            pending_.erase(0, newline + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return line;
-        }
+        if (auto line = TakePendingLine()) return line;
         // Anonymous pipes have no waitable read with a time limit: look
         // whether bytes are there, and read only then.
         DWORD available = 0;

@@ -4,8 +4,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace qv::test {
 namespace {
@@ -76,12 +74,5 @@ std::vector<std::string> IsolatedEnvironment::LeftoverSharedMemory() const {
 }
 
 const char kExecutableSuffix[] = "";
-
-std::string ReadFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 }  // namespace qv::test

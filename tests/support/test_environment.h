@@ -5,6 +5,8 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,11 @@ private:
 extern const char kExecutableSuffix[];
 
 // Whole content of a file as bytes; empty when it does not exist.
-std::string ReadFileBytes(const std::filesystem::path& path);
+inline std::string ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
 
 }  // namespace qv::test

@@ -3,8 +3,6 @@
 // test, and tests run one at a time.
 #include "qv_windows.h"
 
-#include <fstream>
-#include <sstream>
 
 #include "support/test_environment.h"
 
@@ -51,12 +49,5 @@ std::vector<std::string> IsolatedEnvironment::LeftoverSharedMemory() const {
 }
 
 const char kExecutableSuffix[] = ".exe";
-
-std::string ReadFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 }  // namespace qv::test
