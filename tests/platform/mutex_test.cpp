@@ -39,6 +39,16 @@ protected:
         return result;
     }
 
+    // The peer creates the mutex, then we open it, then the peer takes it.
+    HANDLE OpenTakenByPeer(Peer& peer) {
+        EXPECT_TRUE(peer.Ready());
+        EXPECT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
+        HANDLE mutex = Create();
+        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+        EXPECT_EQ(peer.Ask("take 0"), "object0");
+        return mutex;
+    }
+
     IsolatedEnvironment environment_;
     NullDaclAttributes nullDacl_;
 };
@@ -106,13 +116,8 @@ TEST_F(NamedMutexTest, ThreadEndingAsOwnerAbandonsTheMutexOnce) {
 
 TEST_F(NamedMutexTest, AnotherProcessOwningItExcludesUsUntilItReleases) {
     Peer peer;
-    ASSERT_TRUE(peer.Ready());
-    ASSERT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
-    ScopedHandle mutex(Create());
+    ScopedHandle mutex(OpenTakenByPeer(peer));
     ASSERT_NE(mutex.Get(), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-
-    ASSERT_EQ(peer.Ask("take 0"), "object0");
     EXPECT_EQ(WaitForSingleObject(mutex.Get(), 50), WAIT_TIMEOUT);
     // A waiter without a time limit is let in when the owner releases.
     std::promise<DWORD> taken;
@@ -141,11 +146,8 @@ TEST_F(NamedMutexTest, AnotherProcessOwningItExcludesUsUntilItReleases) {
 
 TEST_F(NamedMutexTest, OwnerKilledWhileHoldingItAbandonsItToTheWaiter) {
     Peer peer;
-    ASSERT_TRUE(peer.Ready());
-    ASSERT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
-    ScopedHandle mutex(Create());
+    ScopedHandle mutex(OpenTakenByPeer(peer));
     ASSERT_NE(mutex.Get(), nullptr);
-    ASSERT_EQ(peer.Ask("take 0"), "object0");
 
     DWORD result = WAIT_FAILED;
     std::thread waiter([&] {
@@ -161,10 +163,8 @@ TEST_F(NamedMutexTest, OwnerKilledWhileHoldingItAbandonsItToTheWaiter) {
 
 TEST_F(NamedMutexTest, OwnerExitingWithoutReleaseAbandonsIt) {
     Peer peer;
-    ASSERT_TRUE(peer.Ready());
-    ASSERT_EQ(peer.Ask("mutex Global\\QVMUTEX"), "created");
-    ScopedHandle mutex(Create());
-    ASSERT_EQ(peer.Ask("take 0"), "object0");
+    ScopedHandle mutex(OpenTakenByPeer(peer));
+    ASSERT_NE(mutex.Get(), nullptr);
     ASSERT_TRUE(peer.Exit());
     EXPECT_EQ(WaitForSingleObject(mutex.Get(), 10000), WAIT_ABANDONED);
     EXPECT_TRUE(ReleaseMutex(mutex.Get()));

@@ -19,17 +19,8 @@ TEST_F(GetRequestTest, RequestCarriesThePenAndTheLow8BitsOfEachTailSubIdentifier
     BindingList bindings({Under(65536 + 39917, {1, 1, 300})});
     ASSERT_EQ(Serve(3, SNMP_PDU_GET, bindings, IntegerAnswer(9)), SNMP_ERRORSTATUS_NOERROR);
 
-    // Everything not set here is zero.
-    Message expected{};
-    qv::shm::WriteU16(expected.data() + message::kPen, 39917);
-    expected[message::kTail] = 1;
-    expected[message::kTail + 1] = 1;
-    expected[message::kTail + 2] = 44;
-    expected[message::kOperation] = 3;
-    expected[message::kValueAttribute] = 3;
+    Message expected = ExpectedRequest(39917, {1, 1, 44}, 3);
     expected[message::kValue] = 1;
-    expected[message::kMarker1] = 1;
-    expected[message::kMarker2] = 2;
     ASSERT_EQ(requests_.size(), 1u);
     EXPECT_EQ(requests_[0], expected);
     EXPECT_EQ(IdsOf(bindings[0].name), Under(65536 + 39917, {1, 1, 300})) << "the name stays as the request gave it";

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -134,6 +135,20 @@ inline std::uint16_t U16At(const Message& m, std::size_t offset) { return shm::R
 inline Bytes BytesAt(const Message& m, std::size_t offset, std::size_t count) {
     return Bytes(m.begin() + static_cast<std::ptrdiff_t>(offset),
                  m.begin() + static_cast<std::ptrdiff_t>(offset + count));
+}
+
+// A request as the agent writes it, before the value: the PEN, the tail
+// (zero-ended), the operation, the attribute byte 3 and the two markers;
+// every other byte zero.
+inline Message ExpectedRequest(std::uint16_t pen, const Bytes& tail, std::uint8_t operation) {
+    Message expected{};
+    qv::shm::WriteU16(expected.data() + message::kPen, pen);
+    std::copy(tail.begin(), tail.end(), expected.begin() + message::kTail);
+    expected[message::kOperation] = operation;
+    expected[message::kValueAttribute] = 3;
+    expected[message::kMarker1] = 1;
+    expected[message::kMarker2] = 2;
+    return expected;
 }
 
 // Replies an application gives: the request's sequence number and PEN, a

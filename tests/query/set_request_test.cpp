@@ -26,18 +26,10 @@ TEST_F(SetRequestTest, IntegerGoesAsLength4Type2AndLittleEndianValue) {
     const auto before = Snapshot(bindings[0]);
     EXPECT_EQ(Set(bindings), SNMP_ERRORSTATUS_NOERROR);
     EXPECT_EQ(Snapshot(bindings[0]), before);
-    Message expected{};
-    qv::shm::WriteU16(expected.data() + message::kPen, 39917);
-    expected[message::kTail] = 2;
-    expected[message::kTail + 1] = 1;
-    expected[message::kTail + 2] = 4;
-    expected[message::kOperation] = 7;
+    Message expected = ExpectedRequest(39917, {2, 1, 4}, 7);
     expected[message::kValueLength] = 4;
     expected[message::kValueType] = 2;
-    expected[message::kValueAttribute] = 3;
     for (std::size_t i = 0; i < 4; ++i) expected[message::kValue + i] = i == 0 ? 0xFE : 0xFF;
-    expected[message::kMarker1] = 1;
-    expected[message::kMarker2] = 2;
     ASSERT_EQ(requests_.size(), 1u);
     EXPECT_EQ(requests_[0], expected);
 }
