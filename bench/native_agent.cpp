@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "host/net_snmp_setup.h"
+
 extern "C" {
 void init_vacm_conf(void);
 }
@@ -45,13 +47,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_text = argv[3];
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
-    setenv("MIBS", "", 1);
-    snmp_enable_stderrlog();
+    qv::host::UseOnlyTheCommandLine();
     if (init_agent("qvsnmp-bench-native") != 0) return 1;
     init_vacm_conf();
 

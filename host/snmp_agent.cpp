@@ -15,6 +15,7 @@
 #include <map>
 
 #include "host/net_snmp_binding.h"
+#include "host/net_snmp_setup.h"
 #include "host/retransmission_cache.h"
 
 // Part of net-snmp's agent library without an installed header.
@@ -433,15 +434,7 @@ bool SnmpAgent::Start(std::string& error) {
     State& state = *state_;
     state.subagent = !state.options.agentxSocket.empty();
 
-    // Only what the command line says: no configuration or persistent files
-    // of a system snmpd, no MIB files, alarms without SIGALRM.
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
-    setenv("MIBS", "", 1);
-    snmp_enable_stderrlog();
+    UseOnlyTheCommandLine();
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_DONT_LOG_TCPWRAPPERS_CONNECTS, 1);
 
     if (state.subagent) {
