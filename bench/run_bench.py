@@ -193,6 +193,17 @@ class Bench:
     def leftovers(self):
         return sorted(name for name in os.listdir("/dev/shm") if name.startswith(self.namespace + "."))
 
+    def wait_for_status(self, peer, what):
+        """Waits until the agent at peer answers the status value."""
+        deadline = time.time() + 20
+        while True:
+            values, failures = self.client_run("get", peer, "public", STATUS_OID, 1, timeout=30)
+            if values and not failures:
+                return
+            if time.time() > deadline:
+                raise RuntimeError(f"{what} does not answer")
+            time.sleep(0.2)
+
     def client_run(self, mode, peer, community, oid, count, timeout=600):
         out = subprocess.run([self.client, mode, peer, community, oid, str(count)], env=self.env, text=True,
                              capture_output=True, timeout=timeout)
@@ -261,14 +272,7 @@ class Bench:
         host = self.start("host", [self.host, "--module", self.module, "--listen", f"udp:127.0.0.1:{port}",
                                    "--rw-community", "private", "--trap-sink", f"127.0.0.1:{trap_port}"],
                           stdout=False)
-        deadline = time.time() + 20
-        while True:
-            values, failures = self.client_run("get", peer, "public", STATUS_OID, 1, timeout=30)
-            if values and not failures:
-                break
-            if time.time() > deadline:
-                raise RuntimeError("host does not answer")
-            time.sleep(0.2)
+        self.wait_for_status(peer, "host")
         app = self.start("app", [self.app, str(PEN), str(APP_ID), str(APP_INST), "1"], stdin=True)
         if app.read_line(30) != "up":
             raise RuntimeError("application did not come up")
@@ -295,14 +299,7 @@ class Bench:
         self.results["status_text"] = text
         native = self.start("native", [self.native, str(native_port), STATUS_OID, text], stdout=False)
         native_peer = f"127.0.0.1:{native_port}"
-        deadline = time.time() + 20
-        while True:
-            values, failures = self.client_run("get", native_peer, "public", STATUS_OID, 1, timeout=30)
-            if values and not failures:
-                break
-            if time.time() > deadline:
-                raise RuntimeError("native agent does not answer")
-            time.sleep(0.2)
+        self.wait_for_status(native_peer, "native agent")
         rounds, per_round = self.n(5, 1), self.n(1000, 20)
         log(f"status value: host vs native agent, {rounds} rounds of {per_round}")
         host_status, native_status, failures = [], [], 0
