@@ -17,6 +17,11 @@
 // new size), an opener treats it as absent, and a releaser unlinks the name so
 // that nothing is left in /dev/shm. Two racing creators serialise on byte 0,
 // so exactly one of them sees an unheld object.
+//
+// Any local process can open these objects, so nothing here may wait on a lock
+// another process could hold for ever: the creation lock is held by our own
+// code for microseconds, and a try that has not got it after a short while
+// treats the object as taken hostage (see TakeCreationLock).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -32,6 +37,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "posix_internal.h"
@@ -55,11 +61,28 @@ namespace {
 
 constexpr off_t kCreationLockByte = 0;
 constexpr off_t kHolderLockByte = 1;
+// How long to try for the creation lock. Our own holders keep it for a few
+// system calls; this leaves room for a holder descheduled on a loaded machine.
+constexpr auto kCreationLockPatience = std::chrono::milliseconds(500);
+constexpr auto kCreationLockPoll = std::chrono::milliseconds(1);
+// How often a creator replaces an object whose creation lock is held hostage.
+constexpr int kHostageReplacements = 3;
 // Windows places views on 64 KiB boundaries and demands offsets aligned to it.
 constexpr std::uint64_t kAllocationGranularity = 64 * 1024;
 
 bool HeldByAnotherOpen(int error) {
     return error == EAGAIN || error == EACCES;
+}
+
+// The creation lock, tried until kCreationLockPatience has passed: 0, or the
+// errno of the last refusal (EAGAIN when another open kept it all along).
+int TakeCreationLock(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + kCreationLockPatience;
+    for (;;) {
+        const int error = SetByteLock(fd, F_WRLCK, kCreationLockByte, false);
+        if (!HeldByAnotherOpen(error) || std::chrono::steady_clock::now() >= deadline) return error;
+        std::this_thread::sleep_for(kCreationLockPoll);
+    }
 }
 
 // The named objects this process holds, for the clean-up at exit. Leaked on
@@ -112,6 +135,7 @@ public:
 
     int Fd() const { return fd_; }
     std::uint64_t Size() const { return size_; }
+    const std::string& Name() const { return shmName_; }
 
     void ReleaseName() {
         if (shmName_.empty()) return;
@@ -124,9 +148,10 @@ public:
     void DropHold() {
         if (!holdsName_.exchange(false)) return;
         // Without the creation lock a new holder could be arriving at this very
-        // moment; we would unlink the object it just joined.
-        if (SetByteLock(fd_, F_WRLCK, kCreationLockByte, true) != 0) return;
-        if (SetByteLock(fd_, F_WRLCK, kHolderLockByte, false) == 0) {
+        // moment; we would unlink the object it just joined. A lock held
+        // hostage leaves the name in place: the next creator finds it unheld.
+        const bool locked = TakeCreationLock(fd_) == 0;
+        if (locked && SetByteLock(fd_, F_WRLCK, kHolderLockByte, false) == 0) {
             struct stat status {};
             // Nobody but a holder unlinks the name, and nobody else holds it.
             // nlink 0: a new object of the same name is none of our business.
@@ -164,16 +189,18 @@ __attribute__((destructor)) void ReleaseNamesAtExit() {
 // which on Windows takes the name away even while views remain.
 class FileMapping final : public KernelObject {
 public:
-    FileMapping(std::shared_ptr<SharedMemoryObject> object, DWORD access)
-        : object_(std::move(object)), access_(access) {}
+    FileMapping(std::shared_ptr<SharedMemoryObject> object, DWORD access, std::uint64_t size)
+        : object_(std::move(object)), access_(access), size_(size) {}
     ~FileMapping() override { object_->ReleaseName(); }
 
     const std::shared_ptr<SharedMemoryObject>& Object() const { return object_; }
     bool Allows(DWORD desiredAccess) const { return (access_ & desiredAccess) == desiredAccess; }
+    std::uint64_t Size() const { return size_; }
 
 private:
     std::shared_ptr<SharedMemoryObject> object_;
-    DWORD access_;  // FILE_MAP_* rights the handle grants
+    DWORD access_;       // FILE_MAP_* rights the handle grants
+    std::uint64_t size_;  // what a whole view covers: the creator's size, or the object's at open
 };
 
 // A view keeps its object's open (and so its memory) alive: on Windows a view
@@ -280,6 +307,7 @@ std::shared_ptr<SharedMemoryObject> Adopt(DescriptorGuard* guard, const std::str
 std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, bool create,
                                                  std::uint64_t size, mode_t mode,
                                                  bool* created) {
+    int hostages = 0;
     for (;;) {
         const int fd = ::shm_open(shmName.c_str(), O_RDWR | (create ? O_CREAT : 0), mode);
         if (fd < 0) {
@@ -287,7 +315,13 @@ std::shared_ptr<SharedMemoryObject> AcquireNamed(const std::string& shmName, boo
             return nullptr;
         }
         DescriptorGuard guard(fd);
-        if (const int error = SetByteLock(fd, F_WRLCK, kCreationLockByte, true)) {
+        if (const int error = TakeCreationLock(fd)) {
+            // Held hostage. A creator puts a fresh object under the name (the
+            // hostage taker keeps the old one to itself); an opener fails.
+            if (create && HeldByAnotherOpen(error) && hostages++ < kHostageReplacements) {
+                ::shm_unlink(shmName.c_str());
+                continue;
+            }
             SetLastError(Win32ErrorFromErrno(error));
             return nullptr;
         }
@@ -397,7 +431,10 @@ HANDLE CreateMapping(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protec
         object = AcquireNamed(shmName, true, size, NamedObjectMode(attributes), &created);
     }
     if (!object) return nullptr;
-    HANDLE handle = RegisterNew<FileMapping>(std::move(object), access);
+    // A creator that joins an existing object still views the size it asked
+    // for, or nothing: a smaller view would be read past its end by a caller
+    // that trusts its own size (see MapViewOfFile).
+    HANDLE handle = RegisterNew<FileMapping>(std::move(object), access, size);
     if (handle == nullptr) return nullptr;
     // ERROR_ALREADY_EXISTS is information for the caller, not a failure.
     SetLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
@@ -417,7 +454,8 @@ HANDLE OpenMapping(DWORD desiredAccess, const char* name) {
     bool created = false;
     auto object = AcquireNamed(shmName, false, 0, 0, &created);
     if (!object) return nullptr;
-    HANDLE handle = RegisterNew<FileMapping>(std::move(object), access);
+    const std::uint64_t size = object->Size();
+    HANDLE handle = RegisterNew<FileMapping>(std::move(object), access, size);
     if (handle != nullptr) SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -487,12 +525,21 @@ extern "C" QV_PLATFORM_API LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAcc
         SetLastError(ERROR_MAPPED_ALIGNMENT);
         return nullptr;
     }
-    const std::uint64_t size = section->Object()->Size();
+    const std::uint64_t size = section->Size();
     if (offset >= size || bytes > size - offset) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
     const std::size_t length = bytes != 0 ? bytes : static_cast<std::size_t>(size - offset);
+    // Another process may have made the object smaller than the handle says
+    // (created it small in advance, or truncated it since): Windows refuses a
+    // view larger than its section, and so do we.
+    struct stat status {};
+    if (::fstat(section->Object()->Fd(), &status) != 0 ||
+        static_cast<std::uint64_t>(status.st_size) < offset + length) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
 
     void* base = ::mmap(nullptr, length, protection, flags, section->Object()->Fd(),
                         static_cast<off_t>(offset));
@@ -507,6 +554,8 @@ extern "C" QV_PLATFORM_API LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAcc
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+    qv::posix::GuardView(base, length, section->Object()->Fd(), offset + length,
+                         section->Object()->Name());
     return base;
 }
 
@@ -516,6 +565,7 @@ extern "C" QV_PLATFORM_API BOOL UnmapViewOfFile(LPCVOID base) {
         SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
+    qv::posix::UnguardView(base);
     ::munmap(const_cast<void*>(base), view.length);
     // view.object goes out of scope here; if it was the last user of the open,
     // the object may die now, outside the table lock.

@@ -83,6 +83,13 @@ int SetByteLock(int fd, short type, off_t byte, bool wait);
 // any other byte is free for the object's own use.
 int SharedMemoryObjectFd(const SharedMemoryObject& object);
 
+// ---- views of shrunk objects (view_guard.cpp) ------------------------------------
+// Registers a mapped view of `fd`, which needs the object to be at least `end`
+// bytes long, with the SIGBUS guard; UnguardView forgets it before it is
+// unmapped. `name` only labels the message the guard prints.
+void GuardView(void* base, std::size_t length, int fd, std::uint64_t end, const std::string& name);
+void UnguardView(const void* base);
+
 // ---- security (security.cpp) ---------------------------------------------------
 // True when the attributes carry a descriptor with a present NULL DACL, the
 // Windows way of granting every user full access.
