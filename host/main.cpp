@@ -12,6 +12,7 @@
 
 #include "host/extension_module.h"
 #include "host/module_worker.h"
+#include "host/namespace_claim.h"
 #include "host/options.h"
 #include "host/snmp_agent.h"
 
@@ -64,6 +65,10 @@ int main(int argc, char** argv) {
     ::sigemptyset(&stop.sa_mask);
     ::sigaction(SIGTERM, &stop, nullptr);
     ::sigaction(SIGINT, &stop, nullptr);
+
+    // Before the module is loaded: loading it already opens the base region.
+    const auto claim = qv::host::NamespaceClaim::Take(error);
+    if (!claim) return Fail(error, 1);
 
     const std::string modulePath = options->modulePath.empty() ? DefaultModulePath() : options->modulePath;
     auto module = qv::host::ExtensionModule::Load(modulePath, error);

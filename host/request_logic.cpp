@@ -1,6 +1,7 @@
 #include "host/request_logic.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace qv::host {
 namespace {
@@ -10,6 +11,41 @@ namespace {
 constexpr std::size_t kPenIndex = 6;
 constexpr std::size_t kAppIdIndex = 7;
 constexpr std::size_t kAppInstIndex = 8;
+
+// Sub-identifiers below the enterprise that a request carries.
+constexpr std::size_t kMaxCarriedLength = 31;
+constexpr std::uint32_t kFirstNegativeByte = 0xFFFFFF80;  // byte 128 read back as a signed number
+
+bool CarriedExactly(std::uint32_t id) {
+    return id != 0 && (id <= 127 || id >= kFirstNegativeByte);
+}
+
+// The smallest sub-identifier above `id` that is carried exactly, if any.
+std::optional<std::uint32_t> NextCarried(std::uint32_t id) {
+    if (id < 127) return id + 1;
+    if (id < kFirstNegativeByte) return kFirstNegativeByte;
+    if (id < 0xFFFFFFFF) return id + 1;
+    return std::nullopt;
+}
+
+// The application's sub-identifier for a session-table byte: the byte read as
+// a signed number, as the module hands names back.
+std::uint32_t SubIdentifierOf(std::uint8_t byte) {
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(byte)));
+}
+
+// The first carried name after everything that starts with `prefix`.
+std::optional<Oid> AfterSubtree(Oid prefix) {
+    while (prefix.size() > kPenIndex + 1) {
+        const auto next = NextCarried(prefix.back());
+        prefix.pop_back();
+        if (next) {
+            prefix.push_back(*next);
+            return prefix;
+        }
+    }
+    return std::nullopt;
+}
 
 bool Encodable(const Value& value) {
     return value.type == kAsnInteger || value.type == kAsnOctetString;
@@ -27,6 +63,37 @@ bool AddressesASession(ModuleAccess& module, const Oid& name) {
 }
 
 }  // namespace
+
+bool CanBeCarried(const Oid& name) {
+    if (name.size() > kMaxCarriedLength) return false;
+    for (std::size_t i = kAppIdIndex; i < name.size(); ++i) {
+        if (!CarriedExactly(name[i])) return false;
+    }
+    return true;
+}
+
+std::vector<ResumePoint> ResumePoints(const Oid& request) {
+    std::size_t i = kAppIdIndex;
+    while (i < request.size() && i < kMaxCarriedLength && CarriedExactly(request[i])) ++i;
+    const Oid prefix(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(i));
+    std::vector<ResumePoint> points;
+    if (i == kMaxCarriedLength) {
+        // Too long: what follows in the prefix's subtree may still come after
+        // the request; past that subtree, the next carried name.
+        points.push_back({prefix, false});
+        if (auto after = AfterSubtree(prefix)) points.push_back({*after, true});
+    } else if (i < request.size() && request[i] == 0) {
+        // prefix.0... comes right after the prefix and holds nothing.
+        points.push_back({prefix, false});
+    } else if (i < request.size()) {
+        Oid next = prefix;
+        next.push_back(kFirstNegativeByte);  // request[i] lies between 128 and it
+        points.push_back({next, true});
+    } else {
+        points.push_back({request, false});
+    }
+    return points;
+}
 
 int ManagerErrorStatus(SnmpVersion version, Operation operation, int moduleStatus) {
     if (version == SnmpVersion::V1) {
@@ -60,6 +127,15 @@ int ManagerErrorStatus(SnmpVersion version, Operation operation, int moduleStatu
 Outcome RunGet(ModuleAccess& module, SnmpVersion version, const Oid& name) {
     Outcome outcome;
     outcome.binding.name = name;
+    if (!CanBeCarried(name)) {
+        // The module would ask for another variable; nobody has this one.
+        if (version == SnmpVersion::V1) {
+            outcome.errorStatus = snmp::kNoSuchName;
+        } else {
+            outcome.exception = snmp::kNoSuchObject;
+        }
+        return outcome;
+    }
     const ModuleAnswer answer = module.Query(Operation::Get, VarBind{name, {}});
     if (answer.status == snmp::kNoError) {
         if (!Encodable(answer.binding.value)) {
@@ -85,6 +161,11 @@ Outcome RunGet(ModuleAccess& module, SnmpVersion version, const Oid& name) {
 Outcome RunSet(ModuleAccess& module, SnmpVersion version, const VarBind& binding) {
     Outcome outcome;
     outcome.binding = binding;
+    if (!CanBeCarried(binding.name)) {
+        // It would write another variable; this one cannot exist.
+        outcome.errorStatus = version == SnmpVersion::V1 ? snmp::kNoSuchName : snmp::kNoCreation;
+        return outcome;
+    }
     const ModuleAnswer answer = module.Query(Operation::Set, binding);
     if (answer.status != snmp::kNoError) {
         outcome.errorStatus = ManagerErrorStatus(version, Operation::Set, answer.status);
@@ -111,8 +192,20 @@ Outcome RunGetNext(ModuleAccess& module, const Oid& view, const Oid& request, bo
         return outcome;
     };
 
-    ModuleAnswer answer = module.Query(Operation::GetNext, VarBind{start, {}});
-    if (acceptable(answer)) return found(answer);
+    // A name the module cannot carry would be searched from another name:
+    // start where the next carried names begin.
+    const std::vector<ResumePoint> points =
+        StartsWith(start, view) && start.size() > view.size() ? ResumePoints(start) : std::vector{ResumePoint{start}};
+    ModuleAnswer answer;
+    for (const ResumePoint& point : points) {
+        if (point.inclusive) {
+            answer = module.Query(Operation::Get, VarBind{point.name, {}});
+            answer.binding.name = point.name;
+            if (acceptable(answer)) return found(answer);
+        }
+        answer = module.Query(Operation::GetNext, VarBind{point.name, {}});
+        if (acceptable(answer)) return found(answer);
+    }
 
     // The addressed application has nothing more (or there is none there):
     // go on with the roots of the applications after the request, in OID
@@ -120,13 +213,15 @@ Outcome RunGetNext(ModuleAccess& module, const Oid& view, const Oid& request, bo
     if (view.size() > kPenIndex) {
         auto applications = module.Applications(static_cast<std::uint16_t>(view[kPenIndex]));
         std::erase_if(applications, [](const auto& application) { return !application.up; });
-        std::sort(applications.begin(), applications.end(), [](const auto& a, const auto& b) {
-            return std::pair(a.appId, a.appInst) < std::pair(b.appId, b.appInst);
-        });
+        std::vector<Oid> roots;
         for (const auto& application : applications) {
             Oid root = view;
-            root.push_back(application.appId);
-            root.push_back(application.appInst);
+            root.push_back(SubIdentifierOf(application.appId));
+            root.push_back(SubIdentifierOf(application.appInst));
+            roots.push_back(std::move(root));
+        }
+        std::sort(roots.begin(), roots.end());
+        for (const Oid& root : roots) {
             if (root <= start) continue;
             answer = module.Query(Operation::GetNext, VarBind{root, {}});
             if (acceptable(answer)) return found(answer);

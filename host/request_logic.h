@@ -23,6 +23,7 @@ inline constexpr int kGenErr = 5;
 inline constexpr int kNoAccess = 6;
 inline constexpr int kWrongValue = 10;
 inline constexpr int kResourceUnavailable = 13;
+inline constexpr int kNoCreation = 11;
 inline constexpr int kNotWritable = 17;
 inline constexpr std::uint8_t kNoSuchObject = 0x80;
 inline constexpr std::uint8_t kNoSuchInstance = 0x81;
@@ -62,6 +63,25 @@ struct Task {
     Value value;             // SET
     bool operator==(const Task&) const = default;
 };
+
+// Whether a request can carry `name` to an application exactly. Below the
+// enterprise number the module sends the low 8 bits of each sub-identifier,
+// ends the tail with a zero byte and carries at most 24 of them; the
+// application reads each byte back as a signed number. So only 1 to 127 and
+// 2^32-128 to 2^32-1 (bytes 128 to 255) survive the trip, in names of at most
+// 31 sub-identifiers; any other name would reach a different variable.
+bool CanBeCarried(const Oid& name);
+
+// Where a GETNEXT from `request`, a name that cannot be carried, picks up:
+// the points to search from, in order, each exclusive (the first variable
+// after it) or inclusive (the point itself first). Everything between the
+// request and the first point is a name no application can have.
+struct ResumePoint {
+    Oid name;
+    bool inclusive = false;
+    bool operator==(const ResumePoint&) const = default;
+};
+std::vector<ResumePoint> ResumePoints(const Oid& request);
 
 // Maps a module status of a failed binding to the response's error status.
 int ManagerErrorStatus(SnmpVersion version, Operation operation, int moduleStatus);
