@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "qv_windows.h"
 #include "records.h"
@@ -40,6 +41,44 @@ private:
 };
 
 namespace {
+
+// Records behind the trap walk that a new trap may bring about: the walk is
+// dropped whole once they reach the ring's 1022, and every session's
+// keep-alive must still fit.
+constexpr int kTrapRoom = qv::shm::kRingCapacity - qv::shm::kSessionCount;
+constexpr auto kTrapRetry = std::chrono::milliseconds(5);
+
+bool IsPendingTrap(const std::uint8_t* slot) {
+    return qv::shm::LoadShared(slot[detail::record::kKind]) == detail::record::kTrap &&
+           qv::shm::LoadShared(slot[detail::record::kTrapMark]) == 1;
+}
+
+// Whether one more trap record leaves the walk room, making room when that is
+// safe. Runs under the append lock: only appenders move the write index, and
+// the trap index moves only forward, so the count can only fall meanwhile.
+//
+// The trap index stays where the last walk left it until the worker sees a
+// trap again, so after a long quiet spell the keep-alives since then can fill
+// the count by themselves. With no trap among them nothing is lost by moving
+// on: anonymous records (AppId 0, which the worker takes out and ignores)
+// carry the count round to zero, and the trap goes in behind them.
+bool TrapWalkHasRoom(void* region) {
+    const auto* header = static_cast<const QVSNMP_COMBufferHeaderLine*>(region);
+    const std::uint16_t walk = qv::shm::LoadShared(header->trapReadIndex);
+    const std::uint16_t write = qv::shm::LoadShared(header->writeIndex);
+    // Broken indices: the ring itself refuses the append.
+    if (!qv::shm::IsValidIndex(walk) || !qv::shm::IsValidIndex(write)) return true;
+    const int behind = (write - walk + qv::shm::kLastDataSlot) % qv::shm::kLastDataSlot;
+    if (behind + 1 <= kTrapRoom) return true;
+    for (std::uint16_t slot = walk; slot != write; slot = qv::shm::NextIndex(slot)) {
+        if (IsPendingTrap(qv::shm::SlotAddress(region, slot))) return false;  // the walk is coming
+    }
+    const std::uint8_t anonymous[detail::kRecordSize] = {};
+    for (int i = behind; i < qv::shm::kLastDataSlot; ++i) {
+        if (!qv::shm::RingAppend(region, anonymous)) return false;
+    }
+    return true;
+}
 
 std::shared_ptr<BaseRegion> AcquireBaseRegion() {
     static std::mutex mutex;  // guards shared
@@ -110,6 +149,8 @@ const char* ToString(AppendStatus status) {
             return "append lock failed";
         case AppendStatus::kInvalidRecord:
             return "record does not fit";
+        case AppendStatus::kBusy:
+            return "busy: earlier traps not yet delivered";
     }
     return "?";
 }
@@ -133,16 +174,21 @@ bool BaseRing::ServiceUp() const {
     return qv::shm::LoadShared(static_cast<const QVSNMP_COMBufferHeaderLine*>(region_->View())->serviceUp) != 0;
 }
 
-AppendResult BaseRing::AppendRecord(const std::uint8_t* record) {
+AppendResult BaseRing::AppendRecord(const std::uint8_t* record) { return Append(record, false); }
+
+AppendResult BaseRing::Append(const std::uint8_t* record, bool trap) {
     const DWORD waited = ::WaitForSingleObject(lock_, static_cast<DWORD>(lockTimeout_.count()));
     if (waited == WAIT_TIMEOUT) return AppendResult{AppendStatus::kLockTimeout, false};
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return AppendResult{AppendStatus::kLockFailed, false};
     // An abandoned lock needs no repair: an appender's only write that others
     // act on is the single store of the write index after its slot is filled,
     // so a holder that died left its record either whole or unpublished.
-    const bool appended = qv::shm::RingAppend(region_->View(), record);
+    AppendStatus status = AppendStatus::kBusy;
+    if (!trap || TrapWalkHasRoom(region_->View())) {
+        status = qv::shm::RingAppend(region_->View(), record) ? AppendStatus::kAppended : AppendStatus::kRingFull;
+    }
     ::ReleaseMutex(lock_);
-    return AppendResult{appended ? AppendStatus::kAppended : AppendStatus::kRingFull, waited == WAIT_ABANDONED};
+    return AppendResult{status, waited == WAIT_ABANDONED};
 }
 
 AppendResult BaseRing::AppendConnectionRequest(const Identity& identity) {
@@ -156,7 +202,12 @@ AppendResult BaseRing::AppendTrap(const Identity& identity, const Suffix& suffix
     if (!detail::FillTrapRecord(record, identity, suffix, value, nextTag_++)) {
         return AppendResult{AppendStatus::kInvalidRecord, false};
     }
-    return AppendRecord(record);
+    const auto deadline = std::chrono::steady_clock::now() + kTrapHoldBack;
+    for (;;) {
+        const AppendResult result = Append(record, true);
+        if (result.status != AppendStatus::kBusy || std::chrono::steady_clock::now() >= deadline) return result;
+        std::this_thread::sleep_for(kTrapRetry);
+    }
 }
 
 AppendResult BaseRing::HoldLockForTesting() {

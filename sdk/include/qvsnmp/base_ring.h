@@ -58,6 +58,7 @@ inline constexpr char kAppendLockName[] = "Global\\QV_BASE_APPEND1.3.6.1.4.1";
 // Longest trap suffix and text that fit a trap record.
 inline constexpr std::size_t kMaxTrapSuffix = 26;
 inline constexpr std::size_t kMaxTrapText = 983;
+inline constexpr std::chrono::milliseconds kTrapHoldBack{5000};
 
 enum class AppendStatus {
     kAppended,
@@ -66,6 +67,7 @@ enum class AppendStatus {
     kLockTimeout,    // another appender held the lock for the whole wait
     kLockFailed,     // the lock could not be waited on at all
     kInvalidRecord,  // suffix or text does not fit a record
+    kBusy,           // earlier traps still wait for the agent; try again later
 };
 
 struct AppendResult {
@@ -96,6 +98,13 @@ public:
 
     AppendResult AppendConnectionRequest(const Identity& identity);
     // A trap record: the binding is 1.3.6.1.4.1.<pen>.<appId>.<appInst>.1.<suffix>.
+    //
+    // The agent drops every trap it has not yet delivered when the records
+    // behind its trap walk fill the whole ring, so a trap is appended only
+    // while they leave room for it and for one keep-alive of every session.
+    // Otherwise the call waits, up to kTrapHoldBack, for the agent to deliver
+    // the earlier ones, and then reports kBusy: a burst goes out complete and
+    // in order at the agent's pace, or the caller learns that it did not.
     AppendResult AppendTrap(const Identity& identity, const Suffix& suffix, const Value& value);
     // Any 1024-byte record.
     AppendResult AppendRecord(const std::uint8_t* record);
@@ -109,6 +118,7 @@ public:
 
 private:
     BaseRing(std::shared_ptr<BaseRegion> region, void* lock, std::chrono::milliseconds lockTimeout);
+    AppendResult Append(const std::uint8_t* record, bool trap);
 
     std::shared_ptr<BaseRegion> region_;
     void* lock_;  // the append mutex's handle
