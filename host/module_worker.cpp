@@ -30,7 +30,9 @@ void ModuleWorker::Stop() {
     {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = true;
-        queue_.clear();
+        queues_.clear();
+        turns_.clear();
+        queued_ = 0;
     }
     wake_.notify_all();
     module_.WakeTrapWaiter();
@@ -38,10 +40,18 @@ void ModuleWorker::Stop() {
     if (trapPump_.joinable()) trapPump_.join();
 }
 
-ModuleWorker::JobId ModuleWorker::Submit(SnmpVersion version, std::vector<Task> tasks) {
+std::optional<ModuleWorker::JobId> ModuleWorker::Submit(SnmpVersion version, std::vector<Task> tasks,
+                                                        const std::string& source) {
     std::lock_guard<std::mutex> guard(lock_);
+    auto& queue = queues_[source];
+    if (queue.size() >= kMaxQueuedPerSource || queued_ >= kMaxQueued) {
+        if (queue.empty()) queues_.erase(source);
+        return std::nullopt;
+    }
+    if (queue.empty()) turns_.push_back(source);
     const JobId id = nextJob_++;
-    queue_.push_back(Job{id, version, std::move(tasks)});
+    queue.push_back(Job{id, version, std::move(tasks), {}, Clock::now()});
+    ++queued_;
     wake_.notify_one();
     return id;
 }
@@ -49,11 +59,11 @@ ModuleWorker::JobId ModuleWorker::Submit(SnmpVersion version, std::vector<Task> 
 std::optional<std::vector<Outcome>> ModuleWorker::TryRunNow(SnmpVersion version, const std::vector<Task>& tasks) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (stopping_ || busy_ || !queue_.empty()) return std::nullopt;
+        if (stopping_ || busy_ || queued_ != 0) return std::nullopt;
         busy_ = true;
     }
     std::vector<Outcome> outcomes;
-    for (const Task& task : tasks) outcomes.push_back(RunTask(module_, version, task));
+    for (const Task& task : tasks) outcomes.push_back(RunTask(guarded_, version, task));
     {
         std::lock_guard<std::mutex> guard(lock_);
         busy_ = false;
@@ -64,7 +74,34 @@ std::optional<std::vector<Outcome>> ModuleWorker::TryRunNow(SnmpVersion version,
 
 void ModuleWorker::Cancel(JobId job) {
     std::lock_guard<std::mutex> guard(lock_);
-    std::erase_if(queue_, [job](const Job& queued) { return queued.id == job; });
+    for (const auto& [source, queue] : queues_) {
+        for (const Job& queued : queue) {
+            if (queued.id == job) {
+                RemoveJob(source, job);
+                return;
+            }
+        }
+    }
+}
+
+void ModuleWorker::RemoveJob(const std::string& source, JobId job) {
+    const auto found = queues_.find(source);
+    if (found == queues_.end()) return;
+    const auto erased = std::erase_if(found->second, [job](const Job& queued) { return queued.id == job; });
+    queued_ -= erased;
+    if (found->second.empty()) {
+        queues_.erase(found);
+        std::erase(turns_, source);
+    }
+}
+
+ModuleWorker::Job* ModuleWorker::NextJob(std::string* source) {
+    if (turns_.empty()) return nullptr;
+    *source = turns_.front();
+    // Its turn passes to the next source; it comes back last if it has more.
+    turns_.pop_front();
+    turns_.push_back(*source);
+    return &queues_.at(*source).front();
 }
 
 std::vector<ModuleWorker::Finished> ModuleWorker::TakeFinished() {
@@ -81,23 +118,45 @@ std::vector<Trap> ModuleWorker::TakeTraps() {
 
 void ModuleWorker::RunJobs() {
     for (;;) {
-        Job job;
+        std::string source;
+        JobId id = 0;
+        SnmpVersion version{};
+        Task task;
         {
             std::unique_lock<std::mutex> guard(lock_);
-            wake_.wait(guard, [this] { return stopping_ || (!queue_.empty() && !busy_); });
+            wake_.wait(guard, [this] { return stopping_ || (queued_ != 0 && !busy_); });
             if (stopping_) return;
-            job = std::move(queue_.front());
-            queue_.pop_front();
+            Job* job = NextJob(&source);
+            if (Clock::now() - job->submitted > kMaxAge) {
+                finished_.push_back(Finished{job->id, {}, true});
+                RemoveJob(source, job->id);
+                guard.unlock();
+                Notify();
+                continue;
+            }
+            id = job->id;
+            version = job->version;
+            task = job->tasks[job->outcomes.size()];
             busy_ = true;
         }
-        Finished done{job.id, {}};
-        for (const Task& task : job.tasks) done.outcomes.push_back(RunTask(module_, job.version, task));
+        Outcome outcome = RunTask(guarded_, version, task);
+        bool done = false;
         {
             std::lock_guard<std::mutex> guard(lock_);
             busy_ = false;
-            finished_.push_back(std::move(done));
+            // The job may have been cancelled (or the host stopped) meanwhile.
+            const auto queue = queues_.find(source);
+            if (queue != queues_.end() && !queue->second.empty() && queue->second.front().id == id) {
+                Job& job = queue->second.front();
+                job.outcomes.push_back(std::move(outcome));
+                if (job.outcomes.size() == job.tasks.size()) {
+                    finished_.push_back(Finished{id, std::move(job.outcomes), false});
+                    RemoveJob(source, id);
+                    done = true;
+                }
+            }
         }
-        Notify();
+        if (done) Notify();
     }
 }
 

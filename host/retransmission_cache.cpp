@@ -52,6 +52,10 @@ void RetransmissionCache::Complete(JobId job, const std::vector<Outcome>& outcom
     Expire(now);
 }
 
+void RetransmissionCache::Forget(JobId job) {
+    std::erase_if(entries_, [job](const auto& entry) { return entry.second.entry.job == job && !entry.second.entry.done; });
+}
+
 void RetransmissionCache::Expire(Clock::time_point now) {
     // Work in progress is never dropped: its key must keep catching copies.
     while (!completionOrder_.empty()) {

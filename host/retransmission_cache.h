@@ -39,6 +39,9 @@ public:
     void Start(const std::string& key, JobId job);
     // Records the outcomes of a job for every key that waits on it.
     void Complete(JobId job, const std::vector<Outcome>& outcomes, Clock::time_point now);
+    // Forgets the keys that wait on a job that will not finish: their copies
+    // are new work again.
+    void Forget(JobId job);
     std::size_t Size() const { return entries_.size(); }
 
 private:

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
+#include <utility>
 
 #include "host/net_snmp_binding.h"
 #include "host/net_snmp_setup.h"
@@ -83,6 +85,9 @@ struct SnmpAgent::State {
     };
     std::map<std::uint64_t, Waiter> waiters;
     std::uint64_t nextWaiter = 1;
+    // Waiters whose requests go unanswered, dropped once the agent library
+    // is done with the call that delegated them.
+    std::vector<std::uint64_t> toDrop;
     std::vector<void*> sinks;  // single-session handles: v1 sinks first, then v2c
     std::size_t v1SinkCount = 0;
     bool subagent = false;
@@ -96,6 +101,7 @@ struct SnmpAgent::State {
     void FinishWaiter(std::uint64_t id, const std::vector<Outcome>& outcomes);
     void OnDeadline(std::uint64_t id);
     void OnWorkerReady();
+    void DropWaiters(std::vector<std::uint64_t> ids);
     void SendTrap(const Trap& trap);
     void SendNotification(const Trap& trap);
     bool OpenSinks(std::string& error);
@@ -200,14 +206,15 @@ int SnmpAgent::State::OnRequests(netsnmp_mib_handler* handler, netsnmp_handler_r
             return SNMP_ERR_NOERROR;
         }
     }
-    ModuleWorker::JobId job;
+    ModuleWorker::JobId job = 0;  // 0: refused, the request goes unanswered
     if (known != nullptr) {
         job = known->job;  // a copy of a request in progress: wait for the same work
-    } else {
-        job = worker.Submit(version, std::move(tasks));
+    } else if (const auto submitted = worker.Submit(version, std::move(tasks), Source(info))) {
+        job = *submitted;
         answers.Start(key, job);
     }
     const std::uint64_t id = nextWaiter++;
+    if (job == 0) toDrop.push_back(id);
     Waiter waiter;
     waiter.job = job;
     waiter.view = view;
@@ -310,6 +317,13 @@ void SnmpAgent::State::OnDeadline(std::uint64_t id) {
 void SnmpAgent::State::OnWorkerReady() {
     const auto now = RetransmissionCache::Clock::now();
     for (const auto& finished : worker.TakeFinished()) {
+        if (finished.dropped) {
+            answers.Forget(finished.job);
+            for (const auto& [id, waiter] : waiters) {
+                if (waiter.job == finished.job) toDrop.push_back(id);
+            }
+            continue;
+        }
         answers.Complete(finished.job, finished.outcomes, now);
         std::vector<std::uint64_t> ready;
         for (const auto& [id, waiter] : waiters) {
@@ -318,6 +332,44 @@ void SnmpAgent::State::OnWorkerReady() {
         for (const std::uint64_t id : ready) FinishWaiter(id, finished.outcomes);
     }
     for (const Trap& trap : worker.TakeTraps()) SendTrap(trap);
+}
+
+void SnmpAgent::State::DropWaiters(std::vector<std::uint64_t> ids) {
+    // A request spread over several views has a waiter per view; it goes
+    // whole, with every waiter of its agent session.
+    std::set<netsnmp_agent_session*> sessions;
+    auto sessionOf = [](const Waiter& waiter) -> netsnmp_agent_session* {
+        netsnmp_delegated_cache* cache = netsnmp_handler_check_cache(waiter.cache);
+        return cache != nullptr && cache->reqinfo != nullptr ? cache->reqinfo->asp : nullptr;
+    };
+    for (const std::uint64_t id : ids) {
+        const auto found = waiters.find(id);
+        if (found == waiters.end()) continue;
+        if (netsnmp_agent_session* session = sessionOf(found->second)) sessions.insert(session);
+    }
+    for (const auto& [id, waiter] : waiters) {
+        if (sessions.count(sessionOf(waiter)) != 0) ids.push_back(id);
+    }
+    for (const std::uint64_t id : ids) {
+        const auto found = waiters.find(id);
+        if (found == waiters.end()) continue;
+        Waiter waiter = std::move(found->second);
+        waiters.erase(found);
+        if (waiter.alarm != 0) {
+            snmp_alarm_unregister(waiter.alarm);
+            delete static_cast<DeadlineArgument*>(waiter.alarmArgument);
+        }
+        netsnmp_free_delegated_cache(waiter.cache);
+        const bool shared = std::any_of(waiters.begin(), waiters.end(),
+                                        [&](const auto& other) { return other.second.job == waiter.job; });
+        if (waiter.job != 0 && !shared) {
+            worker.Cancel(waiter.job);
+            answers.Forget(waiter.job);
+        }
+    }
+    // Freed without a response: the manager hears nothing, as from a host
+    // too busy to read its request.
+    for (netsnmp_agent_session* session : sessions) netsnmp_remove_and_free_agent_snmp_session(session);
 }
 
 bool SnmpAgent::State::OpenSinks(std::string& error) {
@@ -513,6 +565,7 @@ void SnmpAgent::Run(int stopDescriptor) {
             if (FD_ISSET(stopDescriptor, &readable)) return;
             if (FD_ISSET(notify, &readable)) state.OnWorkerReady();
             snmp_read(&readable);
+            if (!state.toDrop.empty()) state.DropWaiters(std::exchange(state.toDrop, {}));
         } else if (ready == 0) {
             snmp_timeout();
         }

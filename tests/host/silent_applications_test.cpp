@@ -1,0 +1,60 @@
+// An application whose replies never come is answered genErr at once for a
+// while, instead of costing the module's 2 s wait on every binding.
+#include <gtest/gtest.h>
+
+#include "host/silent_applications.h"
+
+namespace qv::host {
+namespace {
+
+using Clock = SilentApplications::Clock;
+using namespace std::chrono_literals;
+
+// Answers after `delay` of fake time with `status`, counting its calls.
+struct SlowModule : ModuleAccess {
+    Clock::time_point now{};
+    Clock::duration delay = 2050ms;
+    int status = 5;
+    int calls = 0;
+    ModuleAnswer Query(Operation, const VarBind& binding) override {
+        ++calls;
+        now += delay;
+        return ModuleAnswer{status, binding};
+    }
+    std::vector<Application> Applications(std::uint16_t) override { return {}; }
+};
+
+VarBind Name(std::uint32_t appId) { return VarBind{{1, 3, 6, 1, 4, 1, 39917, appId, 1, 1}, {}}; }
+
+TEST(SilentApplicationsTest, ASilentApplicationIsAnsweredAtOnceUntilTheHoldPasses) {
+    SlowModule module;
+    SilentApplications guard(module, [&] { return module.now; });
+
+    EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 5);  // the module's wait
+    EXPECT_EQ(guard.Query(Operation::GetNext, Name(1)).status, 5);
+    EXPECT_EQ(module.calls, 1);
+    // Another application, and names of no application, still reach the module.
+    module.delay = 50ms;
+    module.status = 0;
+    EXPECT_EQ(guard.Query(Operation::Get, Name(2)).status, 0);
+    EXPECT_EQ(guard.Query(Operation::Get, VarBind{{1, 3, 6, 1, 4, 1, 44821}, {}}).status, 0);
+    EXPECT_EQ(module.calls, 3);
+
+    // After the hold the application is asked again; it answers now.
+    module.now += SilentApplications::kHold;
+    EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 0);
+    EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 0);
+    EXPECT_EQ(module.calls, 5);
+}
+
+TEST(SilentApplicationsTest, AQuickGenErrIsTheApplicationsOwnAnswer) {
+    SlowModule module;
+    module.delay = 60ms;
+    SilentApplications guard(module, [&] { return module.now; });
+    guard.Query(Operation::Get, Name(1));
+    guard.Query(Operation::Get, Name(1));
+    EXPECT_EQ(module.calls, 2);
+}
+
+}  // namespace
+}  // namespace qv::host
