@@ -15,7 +15,8 @@
 //   up (net-snmp's tools wait 1 s and retry 5 times, 6 s in all) and its
 //   answer would only delay the requests behind it;
 // - an application that does not answer is answered genErr at once for a while
-//   (SilentApplications) instead of holding the thread for 2 s a binding;
+//   while others wait (SilentApplications), instead of holding the thread for
+//   2 s a binding;
 // - Stop() waits for the binding in progress, not the request's others.
 #pragma once
 
@@ -91,14 +92,16 @@ private:
     void RemoveJob(const std::string& source, JobId job);
 
     ExtensionModule& module_;
-    SilentApplications guarded_{module_};  // used by one thread at a time (busy_)
+    // Used by one thread at a time (busy_). The running job stays queued
+    // until its last binding is done, so more than one means others wait.
+    SilentApplications guarded_{module_, [this] { return queued_.load() > 1; }};
     int notify_ = -1;
     std::mutex lock_;
     std::condition_variable wake_;
     // Guarded by lock_:
     std::map<std::string, std::deque<Job>> queues_;  // by source; no empty queue is kept
     std::deque<std::string> turns_;                  // sources with a queue, next first
-    std::size_t queued_ = 0;
+    std::atomic<std::size_t> queued_{0};  // written under lock_
     std::vector<Finished> finished_;
     std::vector<Trap> traps_;
     JobId nextJob_ = 1;

@@ -1,22 +1,23 @@
 #include "host/silent_applications.h"
 
 namespace qv::host {
-namespace {
-constexpr int kGenErr = 5;  // the module's status for a reply that never came
-}
 
 ModuleAnswer SilentApplications::Query(Operation operation, const VarBind& binding) {
     const Oid& name = binding.name;
     if (name.size() < 9) return module_.Query(operation, binding);  // no application addressed
     const Address address{name[6], name[7], name[8]};
     const Clock::time_point start = now_();
-    if (const auto silent = silentUntil_.find(address); silent != silentUntil_.end()) {
-        if (start < silent->second) return ModuleAnswer{kGenErr, binding};
-        silentUntil_.erase(silent);
+    if (const auto found = silent_.find(address);
+        found != silent_.end() && start < found->second.until && othersWaiting_()) {
+        return ModuleAnswer{found->second.status, binding};
     }
     ModuleAnswer answer = module_.Query(operation, binding);
     const Clock::time_point end = now_();
-    if (answer.status == kGenErr && end - start >= kSilentAfter) silentUntil_[address] = end + kHold;
+    if (answer.status != 0 && end - start >= kSilentAfter) {
+        silent_[address] = Silence{end + kHold, answer.status};
+    } else {
+        silent_.erase(address);  // it answered
+    }
     return answer;
 }
 

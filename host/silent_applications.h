@@ -1,9 +1,11 @@
 // Keeps one silent application from taking the host's whole capacity. The
 // module serves one binding at a time and waits about 2 s for an application
 // that does not answer; five managers asking such an application would hold
-// every other request for ten seconds. An application whose reply never came
-// is answered genErr at once, the status the module gives it after its wait,
-// until a hold has passed; then the next binding asks it again.
+// every other request for ten seconds. While other requests wait, an
+// application whose reply never came is answered at once with the status the
+// module gave it after its wait (noSuchName or resourceUnavailable), until a
+// hold has passed. With nobody else waiting it is asked as usual: that costs
+// no one anything, and an application that is back is served at once.
 #pragma once
 
 #include <chrono>
@@ -18,12 +20,14 @@ namespace qv::host {
 class SilentApplications final : public ModuleAccess {
 public:
     using Clock = std::chrono::steady_clock;
-    // A genErr that took this long was the module's wait for a reply.
+    // A failure that took this long was the module's wait for a reply.
     static constexpr auto kSilentAfter = std::chrono::milliseconds(1500);
     static constexpr auto kHold = std::chrono::seconds(10);
 
-    explicit SilentApplications(ModuleAccess& module, std::function<Clock::time_point()> now = Clock::now)
-        : module_(module), now_(std::move(now)) {}
+    // `othersWaiting` tells whether requests other than the current one wait.
+    SilentApplications(ModuleAccess& module, std::function<bool()> othersWaiting,
+                       std::function<Clock::time_point()> now = Clock::now)
+        : module_(module), othersWaiting_(std::move(othersWaiting)), now_(std::move(now)) {}
 
     ModuleAnswer Query(Operation operation, const VarBind& binding) override;
     std::vector<Application> Applications(std::uint16_t pen) override { return module_.Applications(pen); }
@@ -33,8 +37,13 @@ private:
     using Address = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
 
     ModuleAccess& module_;
+    std::function<bool()> othersWaiting_;
     std::function<Clock::time_point()> now_;
-    std::map<Address, Clock::time_point> silentUntil_;
+    struct Silence {
+        Clock::time_point until;
+        int status;  // what the module answered after its wait
+    };
+    std::map<Address, Silence> silent_;
 };
 
 }  // namespace qv::host

@@ -18,6 +18,7 @@
 
 #include "host/net_snmp_binding.h"
 #include "host/net_snmp_setup.h"
+#include "host/region_watch.h"
 #include "host/retransmission_cache.h"
 
 // Part of net-snmp's agent library without an installed header.
@@ -39,6 +40,8 @@ constexpr long kDeadlineMarginMs = 250;
 // snmp_select_info accounts for; the cap only bounds a wait that nothing else
 // bounds, so an idle host wakes once a second.
 constexpr long kSelectCapUs = 1000 * 1000;
+// How often the host looks whether its base region still has its name.
+constexpr auto kRegionWatchPeriod = std::chrono::seconds(2);
 
 int Handle(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,
            netsnmp_agent_request_info* info, netsnmp_request_info* requests);
@@ -48,6 +51,21 @@ netsnmp_variable_list* AddVariable(netsnmp_variable_list** list, const Oid& name
                                    size_t length) {
     const std::vector<oid> ids = FromOid(name);
     return snmp_varlist_add_variable(list, ids.data(), ids.size(), type, data, length);
+}
+
+// The largest SNMP message a UDP datagram carries.
+constexpr std::size_t kMaxMessageSize = 65507;
+
+// An upper bound of the encoded size of a response with these bindings: five
+// bytes per sub-identifier at most, the value, the headers of binding, name
+// and value, and room for the message and PDU headers.
+std::size_t ResponseSizeBound(const netsnmp_pdu& pdu) {
+    std::size_t size = 64 + pdu.community_len;
+    for (const netsnmp_variable_list* variable = pdu.variables; variable != nullptr;
+         variable = variable->next_variable) {
+        size += variable->name_length * 5 + variable->val_len + 16;
+    }
+    return size;
 }
 
 void AddValue(netsnmp_variable_list** list, const VarBind& binding) {
@@ -265,6 +283,16 @@ void SnmpAgent::State::Fill(netsnmp_agent_request_info* info, netsnmp_request_in
             SetValue(variable, outcome.binding.value);
         } else if (operation == Operation::Get) {
             SetValue(variable, outcome.binding.value);
+        }
+    }
+    // A response no datagram can carry would be lost without a word: answer
+    // tooBig instead (RFC 3416, 4.2.1), error index zero.
+    netsnmp_pdu* pdu = info->asp->pdu;
+    if (pdu != nullptr && pdu->command != SNMP_MSG_SET && ResponseSizeBound(*pdu) > kMaxMessageSize) {
+        netsnmp_set_request_error(info, requests, SNMP_ERR_TOOBIG);
+        info->asp->index = 0;
+        for (netsnmp_variable_list* variable = pdu->variables; variable != nullptr; variable = variable->next_variable) {
+            snmp_set_var_typed_value(variable, ASN_NULL, nullptr, 0);
         }
     }
 }
@@ -548,7 +576,13 @@ bool SnmpAgent::Start(std::string& error) {
 void SnmpAgent::Run(int stopDescriptor) {
     State& state = *state_;
     const int notify = state.worker.NotifyDescriptor();
+    RegionWatch regionWatch;
+    auto nextWatch = std::chrono::steady_clock::now() + kRegionWatchPeriod;
     for (;;) {
+        if (std::chrono::steady_clock::now() >= nextWatch) {
+            if (const std::string change = regionWatch.Check(); !change.empty()) snmp_log(LOG_WARNING, "%s\n", change.c_str());
+            nextWatch = std::chrono::steady_clock::now() + kRegionWatchPeriod;
+        }
         int count = 0;
         fd_set readable;
         FD_ZERO(&readable);

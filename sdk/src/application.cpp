@@ -119,8 +119,7 @@ public:
     std::atomic<bool> paused_{false};
 
 private:
-    // The base ring, opened on first need and kept: our view keeps the region
-    // alive across agent restarts, which reuse it.
+    // The base ring, opened on first need and kept while the agent runs.
     std::shared_ptr<BaseRing> Ring() {
         std::lock_guard lock(ringMutex_);
         if (!ring_) ring_ = BaseRing::Open(options_.lockTimeout);
@@ -154,6 +153,13 @@ private:
     void Run() {
         while (!Stopping()) {
             auto ring = Ring();
+            if (ring && !ring->ServiceUp()) {
+                // No agent behind our view. A restarted agent usually reuses
+                // the region, but its name may have gone (removed, or the last
+                // holder ended): look the name up afresh next time.
+                std::lock_guard lock(ringMutex_);
+                if (ring_ == ring) ring_.reset();
+            }
             if (!ring || !ring->ServiceUp() || paused_ || !Connect(*ring)) {
                 Pause(kRetryPause);
                 continue;

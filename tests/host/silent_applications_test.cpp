@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 struct SlowModule : ModuleAccess {
     Clock::time_point now{};
     Clock::duration delay = 2050ms;
-    int status = 5;
+    int status = 13;  // resourceUnavailable: no reply within the wait
     int calls = 0;
     ModuleAnswer Query(Operation, const VarBind& binding) override {
         ++calls;
@@ -28,10 +28,11 @@ VarBind Name(std::uint32_t appId) { return VarBind{{1, 3, 6, 1, 4, 1, 39917, app
 
 TEST(SilentApplicationsTest, ASilentApplicationIsAnsweredAtOnceUntilTheHoldPasses) {
     SlowModule module;
-    SilentApplications guard(module, [&] { return module.now; });
+    bool othersWaiting = true;
+    SilentApplications guard(module, [&] { return othersWaiting; }, [&] { return module.now; });
 
-    EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 5);  // the module's wait
-    EXPECT_EQ(guard.Query(Operation::GetNext, Name(1)).status, 5);
+    EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 13);  // the module's wait
+    EXPECT_EQ(guard.Query(Operation::GetNext, Name(1)).status, 13);
     EXPECT_EQ(module.calls, 1);
     // Another application, and names of no application, still reach the module.
     module.delay = 50ms;
@@ -40,17 +41,26 @@ TEST(SilentApplicationsTest, ASilentApplicationIsAnsweredAtOnceUntilTheHoldPasse
     EXPECT_EQ(guard.Query(Operation::Get, VarBind{{1, 3, 6, 1, 4, 1, 44821}, {}}).status, 0);
     EXPECT_EQ(module.calls, 3);
 
-    // After the hold the application is asked again; it answers now.
+    // With nobody else waiting it is asked, and so after the hold.
+    othersWaiting = false;
+    EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 0);
+    EXPECT_EQ(module.calls, 4);
+    module.status = 13;
+    module.delay = 2050ms;
+    othersWaiting = true;
+    guard.Query(Operation::Get, Name(1));
+    module.status = 0;
+    module.delay = 50ms;
     module.now += SilentApplications::kHold;
     EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 0);
     EXPECT_EQ(guard.Query(Operation::Get, Name(1)).status, 0);
-    EXPECT_EQ(module.calls, 5);
+    EXPECT_EQ(module.calls, 7);
 }
 
-TEST(SilentApplicationsTest, AQuickGenErrIsTheApplicationsOwnAnswer) {
+TEST(SilentApplicationsTest, AQuickFailureIsTheApplicationsOwnAnswer) {
     SlowModule module;
     module.delay = 60ms;
-    SilentApplications guard(module, [&] { return module.now; });
+    SilentApplications guard(module, [] { return true; }, [&] { return module.now; });
     guard.Query(Operation::Get, Name(1));
     guard.Query(Operation::Get, Name(1));
     EXPECT_EQ(module.calls, 2);

@@ -67,6 +67,8 @@ bool LockByte(int fd, short type, off_t byte) {
 
 class HostileMappingTest : public ::testing::Test {
 protected:
+    // What an attacker holds when it is killed stays behind; nobody unlinks it.
+    void TearDown() override { ::shm_unlink(ShmName().c_str()); }
     std::string ShmName() const { return "/" + env_.Namespace() + ".QV_OUT0"; }
     static constexpr const char* kName = "Global\\QV_OUT0";
     static HANDLE Create() {

@@ -52,7 +52,12 @@ int Status(bool json) {
         if (json) {
             std::cout << "{\"error\":\"no agent running\"}\n";
         }
-        std::cerr << "qvsnmpctl: no agent running (shared memory Global\\QV1.3.6.1.4.1 does not exist)\n";
+        const char* space = std::getenv("QVSNMP_NAMESPACE");
+        const std::string name = std::string(space != nullptr && *space != '\0' ? space : "") +
+                                 (space != nullptr && *space != '\0' ? "." : "") + "QV1.3.6.1.4.1";
+        std::cerr << "qvsnmpctl: no agent running: /dev/shm/" << name
+                  << " does not exist (no host in this QVSNMP_NAMESPACE, or its region's name was removed: the "
+                     "host logs that, and a restart brings it back)\n";
         return kFailed;
     }
     std::cout << (json ? qvsnmpctl::JsonReport(snapshot) : qvsnmpctl::TextReport(snapshot));
