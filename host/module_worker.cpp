@@ -84,7 +84,7 @@ void ModuleWorker::Cancel(JobId job) {
     }
 }
 
-void ModuleWorker::RemoveJob(const std::string& source, JobId job) {
+void ModuleWorker::RemoveJob(std::string source, JobId job) {
     const auto found = queues_.find(source);
     if (found == queues_.end()) return;
     const auto erased = std::erase_if(found->second, [job](const Job& queued) { return queued.id == job; });

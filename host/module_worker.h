@@ -89,7 +89,7 @@ private:
     void Drain();
     // The next source's oldest job; nullptr when nothing is queued. lock_ held.
     Job* NextJob(std::string* source);
-    void RemoveJob(const std::string& source, JobId job);
+    void RemoveJob(std::string source, JobId job);  // a copy: the key may go
 
     ExtensionModule& module_;
     // Used by one thread at a time (busy_). The running job stays queued

@@ -506,6 +506,15 @@ SnmpAgent::SnmpAgent(const Options& options, ModuleWorker& worker, std::vector<O
     : state_(std::make_unique<State>(options, worker, std::move(views))) {}
 
 SnmpAgent::~SnmpAgent() {
+    // Requests still waiting when the host stops go unanswered.
+    for (auto& [id, waiter] : state_->waiters) {
+        if (waiter.alarm != 0) {
+            snmp_alarm_unregister(waiter.alarm);
+            delete static_cast<DeadlineArgument*>(waiter.alarmArgument);
+        }
+        netsnmp_free_delegated_cache(waiter.cache);
+    }
+    state_->waiters.clear();
     for (void* sink : state_->sinks) snmp_sess_close(sink);
     snmp_shutdown("qvsnmp");
 }

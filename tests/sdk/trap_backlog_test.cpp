@@ -64,11 +64,11 @@ TEST_F(TrapBacklogTest, TrapsGoInWhileTheWalkHasRoomForThemAndEveryKeepAlive) {
 TEST_F(TrapBacklogTest, ABurstWaitsForTheWalkAndReportsBusyWhenItNeverComes) {
     SetIndices(10, 1016);
     PutTrapAt(500);  // a trap the walk has yet to deliver
+    const auto start = std::chrono::steady_clock::now();
     std::thread walk([this] {
         std::this_thread::sleep_for(300ms);
         qv::shm::StoreShared(Header().trapReadIndex, std::uint16_t{1016});
     });
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Trap(), AppendStatus::kAppended);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     walk.join();
