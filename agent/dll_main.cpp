@@ -9,7 +9,7 @@
 #include "log/log_thread.h"
 #include "log/snmp_log.h"
 #include "log/trace.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/regions.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"

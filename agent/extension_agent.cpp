@@ -2,7 +2,7 @@
 
 #include "agent/agent_state.h"
 #include "log/trace.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/session_sequence.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
@@ -17,14 +17,14 @@ namespace {
 
 // The registration OID 1.3.6.1.4.1.<PEN>. The service receives a reference to
 // this array, which the next registration rewrites; it copies each view.
-UINT g_registrationIds[7] = {1, 3, 6, 1, 4, 1, 39917};
+UINT g_registrationIds[7] = {1, 3, 6, 1, 4, 1, qv::shm::kServedPens[3]};
 AsnObjectIdentifier g_registrationOid = {7, g_registrationIds};
 signed char g_registeredViewCount = 0;
 
 void RegisterView(AsnObjectIdentifier* view) {
     const int entry = g_registeredViewCount;
     ++g_registeredViewCount;
-    g_registrationIds[6] = kServedPens[entry];
+    g_registrationIds[6] = qv::shm::kServedPens[entry];
     if (view != nullptr) *view = g_registrationOid;
 }
 
@@ -81,7 +81,7 @@ BOOL WINAPI SnmpExtensionInit(DWORD /*timeZeroReference*/, HANDLE* trapEvent, As
     }
     g_agentStartTick = ::GetTickCount();
 
-    trace.LineUnsigned("SnmpExtensionInit: ", kServedPens[g_registeredViewCount]);
+    trace.LineUnsigned("SnmpExtensionInit: ", qv::shm::kServedPens[g_registeredViewCount]);
     RegisterView(firstView);
     trace.Line("Exit Init");
     return TRUE;
@@ -91,8 +91,8 @@ BOOL WINAPI SnmpExtensionInitEx(AsnObjectIdentifier* nextView) {
     using namespace qv::agent;
     qv::trace::LocalTrace trace(qv::trace::kInitPath);
     const int registered = g_registeredViewCount;
-    if (registered <= 0 || registered >= kServedPenCount) return FALSE;
-    trace.LineUnsigned("SnmpExtensionInitEx: ", kServedPens[registered]);
+    if (registered <= 0 || registered >= qv::shm::kServedPenCount) return FALSE;
+    trace.LineUnsigned("SnmpExtensionInitEx: ", qv::shm::kServedPens[registered]);
     RegisterView(nextView);
     return TRUE;
 }

@@ -21,10 +21,6 @@ QVSNMP_EXTERN_C void WINAPI SnmpExtensionClose();
 
 namespace qv::agent {
 
-// The enterprise numbers served, in the order their views are registered.
-inline constexpr std::uint16_t kServedPens[4] = {44821, 5113, 4127, 39917};
-inline constexpr int kServedPenCount = 4;
-
 // GetTickCount at start-up; trap time stamps count from here.
 extern DWORD g_agentStartTick;
 

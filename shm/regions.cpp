@@ -1,6 +1,6 @@
 #include "shm/regions.h"
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 namespace qv::shm {
 

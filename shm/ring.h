@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 namespace qv::shm {
 

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <new>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/snmp_shared_memory.h"
 
 namespace qv::shm {

@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <stdexcept>
 
 #include "agent/agent_state.h"
 #include "log/snmp_log.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/session_sequence.h"
 #include "shm/session_views.h"
@@ -42,7 +43,7 @@ void FormatTimeString(char (&hhmmss)[7]) {
 }
 
 void PublishHeartbeat(QVSNMP_COMBufferHeaderLine* base, const char (&hhmmss)[7]) {
-    for (int i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < std::size(base->heartbeatDigits); ++i) {
         shm::StoreShared(base->heartbeatDigits[i], static_cast<std::uint8_t>(hhmmss[i] - '0'));
     }
     // Truncated toward zero. A time that does not fit (no time base yet) is
@@ -130,17 +131,18 @@ void RunPass() {
 
 void BuildTimeOutNotice(std::uint8_t* message, std::uint16_t sequence, std::uint16_t pen, std::int8_t appId,
                         std::int8_t appInst) {
+    namespace field = shm::message;
     std::memset(message, 0, shm::kSlotSize);
-    shm::WriteU16(message + 0, sequence);
-    shm::WriteU16(message + 2, pen);
-    message[4] = static_cast<std::uint8_t>(appId);
-    message[5] = static_cast<std::uint8_t>(appInst);
-    message[34] = kTimeOutOperation;
-    message[35] = 1;
-    message[39] = 3;
-    message[40] = 8;
-    message[1000] = 1;
-    message[1001] = 2;
+    shm::WriteU16(message + field::kSequence, sequence);
+    shm::WriteU16(message + field::kPen, pen);
+    message[field::kNoticeAppId] = static_cast<std::uint8_t>(appId);
+    message[field::kNoticeAppInst] = static_cast<std::uint8_t>(appInst);
+    message[field::kOperation] = field::kTimeOutNotice;
+    message[field::kStatus] = field::kNoticeStatus;
+    message[field::kValueAttribute] = field::kAttribute;
+    message[field::kValue] = field::kNoticeValue;
+    message[field::kMarker1] = field::kMarker1Value;
+    message[field::kMarker2] = field::kMarker2Value;
 }
 
 void TimeOutSession(int session) {

@@ -5,7 +5,7 @@
 
 #include "qv_windows.h"
 #include "records.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_shared_memory.h"

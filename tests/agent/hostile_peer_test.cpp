@@ -16,7 +16,7 @@
 #include "agent/agent_state.h"
 #include "agent/extension_agent.h"
 #include "qv_snmp.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "support/test_environment.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/snmp_shared_memory.h"
 

@@ -1,7 +1,7 @@
 #include "snapshot.h"
 
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_time.h"
