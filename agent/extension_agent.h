@@ -21,9 +21,6 @@ QVSNMP_EXTERN_C void WINAPI SnmpExtensionClose();
 
 namespace qv::agent {
 
-// GetTickCount at start-up; trap time stamps count from here.
-extern DWORD g_agentStartTick;
-
 // Number of views handed to the service so far (0..4).
 int RegisteredViewCount();
 

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/agent_state.h"
-#include "agent/extension_agent.h"
 #include "log/snmp_log.h"
 #include "shm/wire.h"
 #include "shm/ring.h"
@@ -12,6 +10,7 @@
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "trap/trap_record.h"
+#include "trap/trap_signal.h"
 
 namespace qv::trap {
 namespace {
@@ -83,8 +82,8 @@ AsnTimeticks TrapTimeStamp(DWORD nowTick, DWORD startTick) {
 
 }  // namespace qv::trap
 
-BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* genericTrap, AsnInteger32* specificTrap,
-                              AsnTimeticks* timeStamp, SnmpVarBindList* bindings) {
+BOOL qv::trap::DeliverTraps(AsnObjectIdentifier* enterprise, AsnInteger32* genericTrap, AsnInteger32* specificTrap,
+                            AsnTimeticks* timeStamp, SnmpVarBindList* bindings) {
     using namespace qv;
     QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();
     if (base == nullptr || enterprise == nullptr || genericTrap == nullptr || specificTrap == nullptr ||
@@ -154,7 +153,7 @@ BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* gen
         *enterprise = recordEnterprise;
         *genericTrap = trap::kGenericTrap;
         *specificTrap = trap::kSpecificTrap;
-        *timeStamp = trap::TrapTimeStamp(::GetTickCount(), agent::g_agentStartTick);
+        *timeStamp = trap::TrapTimeStamp(::GetTickCount(), trap::g_agentStartTick);
         trap::BuildBinding(slotCopy, slot, recordEnterprise, list[made]);
         ++made;
     }

@@ -6,7 +6,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "agent/agent_state.h"
 #include "log/snmp_log.h"
 #include "shm/wire.h"
 #include "shm/ring.h"
@@ -16,6 +15,7 @@
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
+#include "trap/trap_signal.h"
 #include "worker/base_ring_reader.h"
 #include "worker/connection.h"
 
@@ -83,17 +83,6 @@ bool DrainBaseRing(QVSNMP_COMBufferHeaderLine* base) {
     return trapSeen;
 }
 
-namespace {
-
-void SignalTraps() {
-    // Under the trap lock, so the event is never set in the middle of a walk.
-    ::EnterCriticalSection(&g_TrapCriticalSection);
-    ::SetEvent(agent::g_hTrapEvent);
-    ::LeaveCriticalSection(&g_TrapCriticalSection);
-}
-
-}  // namespace
-
 void SuperviseSessions(QVSNMP_COMBufferHeaderLine* base) {
     for (int i = 0; i < shm::kSessionCount; ++i) {
         if (shm::LoadShared(base->sessionState[i]) != shm::kSessionUp) continue;
@@ -125,7 +114,7 @@ void RunPass() {
         g_livenessPassCounter = 0;
     }
 
-    if (DrainBaseRing(base)) SignalTraps();
+    if (DrainBaseRing(base)) trap::SignalTraps();
     SuperviseSessions(base);
 }
 

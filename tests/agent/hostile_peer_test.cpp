@@ -13,8 +13,8 @@
 #include <random>
 #include <thread>
 
-#include "agent/agent_state.h"
 #include "agent/extension_agent.h"
+#include "trap/trap_signal.h"
 #include "qv_snmp.h"
 #include "shm/wire.h"
 #include "shm/snmp_shared_memory.h"

@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "agent/agent_state.h"
 #include "qv_windows.h"
 #include "shm/wire.h"
 #include "shm/ring.h"
@@ -21,6 +20,7 @@
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "support/test_environment.h"
+#include "trap/trap_signal.h"
 #include "worker/base_ring_reader.h"
 #include "worker/connection.h"
 #include "worker/service_worker.h"
@@ -255,11 +255,11 @@ class WorkerPassTest : public WorkerUnitTest {
 protected:
     WorkerPassTest() {
         ::InitializeCriticalSection(&g_TrapCriticalSection);
-        qv::agent::g_hTrapEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        qv::trap::g_hTrapEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     }
     ~WorkerPassTest() override {
-        ::CloseHandle(qv::agent::g_hTrapEvent);
-        qv::agent::g_hTrapEvent = nullptr;
+        ::CloseHandle(qv::trap::g_hTrapEvent);
+        qv::trap::g_hTrapEvent = nullptr;
         ::DeleteCriticalSection(&g_TrapCriticalSection);
     }
 };
@@ -282,9 +282,9 @@ TEST_F(WorkerPassTest, ThreeTrapRecordsInOnePassSignalTheEventOnce) {
     const int before = qv::worker::TrapDetectionCount();
     qv::worker::RunPass();
     EXPECT_EQ(qv::worker::TrapDetectionCount(), before + 3);
-    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(qv::trap::g_hTrapEvent, 0), WAIT_OBJECT_0);
     qv::worker::RunPass();
-    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_TIMEOUT)
+    EXPECT_EQ(::WaitForSingleObject(qv::trap::g_hTrapEvent, 0), WAIT_TIMEOUT)
         << "a pass without trap records signals nothing";
 }
 

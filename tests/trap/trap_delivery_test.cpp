@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
 #include "agent/extension_agent.h"
 #include "log/log_file_reader.h"
 #include "log/snmp_log.h"
@@ -18,6 +17,7 @@
 #include "shm/snmp_shared_memory.h"
 #include "support/test_environment.h"
 #include "trap/trap_delivery.h"
+#include "trap/trap_signal.h"
 
 namespace {
 
@@ -40,9 +40,9 @@ class TrapDeliveryTest : public ::testing::Test {
 protected:
     TrapDeliveryTest() : base_(qv::shm::kRegionSize, 0) {
         // The module attach does this in the agent; these tests run without it.
-        if (!qv::agent::g_trapLockInitialised) {
+        if (!qv::trap::g_trapLockInitialised) {
             ::InitializeCriticalSection(&g_TrapCriticalSection);
-            qv::agent::g_trapLockInitialised = true;
+            qv::trap::g_trapLockInitialised = true;
         }
         SetIndices(1, 1);
         SnmpSharedMemory::SetSharedMemoryBasePointer(Base());
@@ -115,7 +115,7 @@ TEST_F(TrapDeliveryTest, ThreeRecordsOfThreePensMakeOneTrapUnderTheThirdsEnterpr
     Put(6, TrapRecord{5113, {3, 1, 1, 5}, 2, ASN_OCTETSTRING, 0, "hello"});
     Put(7, TrapRecord{39917, {4, 2, 1, 127, 200}, 2, ASN_INTEGER, 70000, {}});
     Put(8, TrapRecord{4127, {9, 9, 1}, 2, ASN_INTEGER, 1, {}});  // at the read index: not yet
-    qv::agent::g_agentStartTick = ::GetTickCount() - 12340;
+    qv::trap::g_agentStartTick = ::GetTickCount() - 12340;
 
     ASSERT_TRUE(Walk());
     ASSERT_EQ(bindings_.len, 3u);
