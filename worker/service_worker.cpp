@@ -9,6 +9,7 @@
 #include "log/snmp_log.h"
 #include "shm/wire.h"
 #include "shm/ring.h"
+#include "shm/session_rings.h"
 #include "shm/session_sequence.h"
 #include "shm/session_views.h"
 #include "shm/shared_access.h"

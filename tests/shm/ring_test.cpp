@@ -6,6 +6,7 @@
 
 #include "shm/wire.h"
 #include "shm/ring.h"
+#include "shm/session_rings.h"
 #include "shm/snmp_shared_memory.h"
 
 namespace {
