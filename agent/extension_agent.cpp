@@ -30,9 +30,6 @@ void RegisterView(AsnObjectIdentifier* view) {
 long long TraceNumber(DWORD error) { return static_cast<std::int32_t>(error); }
 
 }  // namespace
-
-int RegisteredViewCount() { return g_registeredViewCount; }
-
 }  // namespace qv::agent
 
 BOOL WINAPI SnmpExtensionInit(DWORD /*timeZeroReference*/, HANDLE* trapEvent, AsnObjectIdentifier* firstView) {

@@ -18,10 +18,3 @@ QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, A
 // here, on the service's thread and outside the loader lock, where the worker
 // can end at once; the detach that follows finds it stopped.
 QVSNMP_EXTERN_C void WINAPI SnmpExtensionClose();
-
-namespace qv::agent {
-
-// Number of views handed to the service so far (0..4).
-int RegisteredViewCount();
-
-}  // namespace qv::agent

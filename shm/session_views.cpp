@@ -81,13 +81,4 @@ std::uint32_t Generation(int session) { return InRange(session) ? Slots()[sessio
 
 }  // namespace session_views
 
-int HeldSessionViewCount() {
-    int held = 0;
-    for (int i = 0; i < kSessionCount; ++i) {
-        SessionLock lock(i);
-        if (session_views::Held(i)) ++held;
-    }
-    return held;
-}
-
 }  // namespace qv::shm
