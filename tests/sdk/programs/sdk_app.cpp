@@ -120,7 +120,7 @@ int main() {
             auto ring = qvsnmp::BaseRing::Open(std::chrono::seconds(60));
             int appended = 0;
             bool abandoned = false;
-            std::uint8_t record[1024];
+            std::uint8_t record[qv::shm::kSlotSize];
             while (ring && appended < count) {
                 qv::test::FillTaggedRecord(record, producer, appended);
                 const auto result = ring->AppendRecord(record);
