@@ -1,5 +1,7 @@
 #include "agent/extension_agent.h"
 
+#include <cstdint>
+
 #include "log/trace.h"
 #include "query/query_dispatch.h"
 #include "shm/session_sequence.h"

@@ -1,8 +1,6 @@
 // The SNMP service's entry points into the agent.
 #pragma once
 
-#include <cstdint>
-
 #include "qv_snmp.h"
 #include "shm/qvsnmp_export.h"
 

@@ -118,8 +118,27 @@ static_assert(offsetof(RingControl, writeIndex) == offsetof(QVSNMP_COMBufferHead
 
 // ------------------------------------------------------- base-ring records
 
-// A trap record; a connection request shares its first six bytes and the
-// kind byte, and the agent reads nothing else of it.
+// A connection request: the agent reads the identity and the kind.
+struct ConnectionRequestLayout {
+    std::uint16_t tag;           // free for the sender, not read by the agent
+    std::uint16_t pen;           // enterprise number of the sender
+    std::int8_t appId;           // non-zero
+    std::int8_t appInst;         // non-zero
+    std::uint8_t notRead6[28];
+    std::uint8_t kind;           // 1
+    std::uint8_t notRead35[989];
+};
+static_assert(sizeof(ConnectionRequestLayout) == kSlotSize);
+static_assert(offsetof(ConnectionRequestLayout, tag) == 0);
+static_assert(offsetof(ConnectionRequestLayout, pen) == 2);
+static_assert(offsetof(ConnectionRequestLayout, appId) == 4);
+static_assert(offsetof(ConnectionRequestLayout, appInst) == 5);
+static_assert(offsetof(ConnectionRequestLayout, notRead6) == 6);
+static_assert(offsetof(ConnectionRequestLayout, kind) == 34);
+static_assert(offsetof(ConnectionRequestLayout, notRead35) == 35);
+
+// A trap record. Its identity and kind sit where a connection request has
+// them, so the worker reads both kinds alike (record:: below).
 struct TrapRecordLayout {
     std::uint16_t tag;             // free for the sender, not read by the agent
     std::uint16_t pen;             // enterprise number of the sender
@@ -172,6 +191,10 @@ inline constexpr std::size_t kValueSize = sizeof(TrapRecordLayout::value);
 inline constexpr std::size_t kMaxTrapText = kValueSize - 1;
 }  // namespace record
 
+static_assert(record::kPen == offsetof(ConnectionRequestLayout, pen));
+static_assert(record::kAppId == offsetof(ConnectionRequestLayout, appId));
+static_assert(record::kAppInst == offsetof(ConnectionRequestLayout, appInst));
+static_assert(record::kKind == offsetof(ConnectionRequestLayout, kind));
 static_assert(record::kMaxTrapSuffix == 26);
 static_assert(record::kValueSize == 984 && record::kMaxTrapText == 983);
 static_assert(record::kSuffix + record::kMaxSuffixBytes <= kSlotSize);
