@@ -9,13 +9,15 @@
 #include "log/log_thread.h"
 #include "log/snmp_log.h"
 #include "log/trace.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/regions.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/session_views.h"
 #include "shm/snmp_time.h"
+#include "trap/trap_signal.h"
+#include "worker/worker_thread.h"
 
 namespace {
 
@@ -101,8 +103,7 @@ bool AttachAgent(HINSTANCE instance, LocalTrace& trace) {
     qv::shm::StoreShared(base->trapReadIndex, qv::shm::kFirstDataSlot);
 
     SnmpTime::Init();
-    ::InitializeCriticalSection(&g_TrapCriticalSection);
-    g_trapLockInitialised = true;
+    qv::trap::InitialiseTrapLock();
     // Owned by the MFC extension-module list from here on; the module never
     // deletes it itself.
     new CDynLinkLibrary(g_extensionModule, FALSE);
@@ -188,15 +189,9 @@ void ProcessDetach(LocalTrace& trace) {
     // thread's exit needs that lock, so the worker cannot finish and the wait
     // runs its full time before detach goes on. At process exit the system
     // has ended the worker already and the wait returns at once.
-    const bool workerStopped = qv::agent::StopServiceWorker();
-    if (g_hTrapEvent != nullptr) {
-        ::CloseHandle(g_hTrapEvent);
-        g_hTrapEvent = nullptr;
-    }
-    if (workerStopped && g_hWorkerReady != nullptr) {
-        ::CloseHandle(g_hWorkerReady);
-        g_hWorkerReady = nullptr;
-    }
+    const bool workerStopped = qv::worker::StopServiceWorker();
+    qv::trap::CloseTrapEvent();
+    if (workerStopped) qv::worker::CloseWorkerReadyEvent();
     StopLogging(workerStopped);
     if (g_isAgentRole && SnmpSharedMemory::GetSharedMemoryBasePointer() != nullptr) {
         TearDownSharedState(trace);

@@ -1,39 +1,37 @@
 #include "agent/extension_agent.h"
 
-#include "agent/agent_state.h"
+#include <cstdint>
+
 #include "log/trace.h"
-#include "shm/layout.h"
+#include "query/query_dispatch.h"
 #include "shm/session_sequence.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
-#include "worker/service_worker.h"
+#include "shm/wire.h"
+#include "trap/trap_delivery.h"
+#include "trap/trap_signal.h"
+#include "worker/worker_thread.h"
 
 namespace qv::agent {
-
-DWORD g_agentStartTick = 0;
-
 namespace {
 
 // The registration OID 1.3.6.1.4.1.<PEN>. The service receives a reference to
 // this array, which the next registration rewrites; it copies each view.
-UINT g_registrationIds[7] = {1, 3, 6, 1, 4, 1, 39917};
+UINT g_registrationIds[7] = {1, 3, 6, 1, 4, 1, qv::shm::kServedPens[3]};
 AsnObjectIdentifier g_registrationOid = {7, g_registrationIds};
 signed char g_registeredViewCount = 0;
 
 void RegisterView(AsnObjectIdentifier* view) {
     const int entry = g_registeredViewCount;
     ++g_registeredViewCount;
-    g_registrationIds[6] = kServedPens[entry];
+    g_registrationIds[6] = qv::shm::kServedPens[entry];
     if (view != nullptr) *view = g_registrationOid;
 }
 
 long long TraceNumber(DWORD error) { return static_cast<std::int32_t>(error); }
 
 }  // namespace
-
-int RegisteredViewCount() { return g_registeredViewCount; }
-
 }  // namespace qv::agent
 
 BOOL WINAPI SnmpExtensionInit(DWORD /*timeZeroReference*/, HANDLE* trapEvent, AsnObjectIdentifier* firstView) {
@@ -45,9 +43,8 @@ BOOL WINAPI SnmpExtensionInit(DWORD /*timeZeroReference*/, HANDLE* trapEvent, As
     // is refused with nothing changed.
     if (g_registeredViewCount != 0) return FALSE;
 
-    HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE event = qv::trap::CreateTrapEvent();
     if (event == nullptr) trace.Line("Failed to create event. GetLastError = ", TraceNumber(::GetLastError()));
-    g_hTrapEvent = event;
     if (trapEvent != nullptr) *trapEvent = event;
 
     QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();
@@ -63,25 +60,12 @@ BOOL WINAPI SnmpExtensionInit(DWORD /*timeZeroReference*/, HANDLE* trapEvent, As
     qv::shm::ResetSequenceNumbers();
 
     // Everything the worker uses is in place before it starts.
-    DWORD threadId = 0;
-    g_hWorkerReady = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_hWorkerThread = ::CreateThread(nullptr, 0, ServiceWorkerThreadProc, g_hWorkerReady, 0, &threadId);
-    if (g_hWorkerThread == nullptr) {
+    if (!qv::worker::StartServiceWorker()) {
         trace.Line("Failed to create thread. GetLastError = ", TraceNumber(::GetLastError()));
-    } else {
-        g_dwWorkerThreadId = threadId;
-        // Start-up returns only once the worker runs and has its message
-        // queue. A worker still starting when the module is unloaded without
-        // SnmpExtensionClose would otherwise wait for the loader's lock (for
-        // its thread attach on Windows, for registering its thread-local
-        // queue on Linux) while the detach waits for it: the detach would
-        // give up after its full wait, and the worker would then run in an
-        // unloaded module.
-        if (g_hWorkerReady != nullptr) ::WaitForSingleObject(g_hWorkerReady, kWorkerReadyWaitMs);
     }
-    g_agentStartTick = ::GetTickCount();
+    qv::trap::g_agentStartTick = ::GetTickCount();
 
-    trace.LineUnsigned("SnmpExtensionInit: ", kServedPens[g_registeredViewCount]);
+    trace.LineUnsigned("SnmpExtensionInit: ", qv::shm::kServedPens[g_registeredViewCount]);
     RegisterView(firstView);
     trace.Line("Exit Init");
     return TRUE;
@@ -91,8 +75,8 @@ BOOL WINAPI SnmpExtensionInitEx(AsnObjectIdentifier* nextView) {
     using namespace qv::agent;
     qv::trace::LocalTrace trace(qv::trace::kInitPath);
     const int registered = g_registeredViewCount;
-    if (registered <= 0 || registered >= kServedPenCount) return FALSE;
-    trace.LineUnsigned("SnmpExtensionInitEx: ", kServedPens[registered]);
+    if (registered <= 0 || registered >= qv::shm::kServedPenCount) return FALSE;
+    trace.LineUnsigned("SnmpExtensionInitEx: ", qv::shm::kServedPens[registered]);
     RegisterView(nextView);
     return TRUE;
 }
@@ -102,5 +86,15 @@ void WINAPI SnmpExtensionClose() {
     // the service may still hold the event, and the detach's order (worker,
     // then logging, then the shared state) is kept by stopping only the worker
     // here.
-    qv::agent::StopServiceWorker();
+    qv::worker::StopServiceWorker();
+}
+
+BOOL WINAPI SnmpExtensionQuery(BYTE pduType, SnmpVarBindList* bindings, AsnInteger32* errorStatus,
+                               AsnInteger32* errorIndex) {
+    return qv::query::DispatchQuery(pduType, bindings, errorStatus, errorIndex);
+}
+
+BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* genericTrap, AsnInteger32* specificTrap,
+                              AsnTimeticks* timeStamp, SnmpVarBindList* bindings) {
+    return qv::trap::DeliverTraps(enterprise, genericTrap, specificTrap, timeStamp, bindings);
 }

@@ -1,8 +1,6 @@
 // The SNMP service's entry points into the agent.
 #pragma once
 
-#include <cstdint>
-
 #include "qv_snmp.h"
 #include "shm/qvsnmp_export.h"
 
@@ -18,17 +16,3 @@ QVSNMP_EXTERN_C BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, A
 // here, on the service's thread and outside the loader lock, where the worker
 // can end at once; the detach that follows finds it stopped.
 QVSNMP_EXTERN_C void WINAPI SnmpExtensionClose();
-
-namespace qv::agent {
-
-// The enterprise numbers served, in the order their views are registered.
-inline constexpr std::uint16_t kServedPens[4] = {44821, 5113, 4127, 39917};
-inline constexpr int kServedPenCount = 4;
-
-// GetTickCount at start-up; trap time stamps count from here.
-extern DWORD g_agentStartTick;
-
-// Number of views handed to the service so far (0..4).
-int RegisteredViewCount();
-
-}  // namespace qv::agent

@@ -39,7 +39,7 @@
 #include <vector>
 
 #include "qvsnmp/application.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
 

@@ -11,7 +11,7 @@
 #include "query/query_handlers.h"
 #include "query/query_message.h"
 #include "query/reply_value.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
@@ -56,9 +56,9 @@ void BM_ReadBaseRecord(benchmark::State& state) {
     Region region;
     SnmpSharedMemory::SetSharedMemoryBasePointer(region.Header());
     std::uint8_t record[qv::shm::kSlotSize] = {};
-    record[4] = 1;
-    record[5] = 1;
-    record[34] = 2;
+    record[qv::shm::record::kAppId] = 1;
+    record[qv::shm::record::kAppInst] = 1;
+    record[qv::shm::record::kKind] = qv::shm::record::kTrap;
     std::uint8_t buffer[qv::shm::kSlotSize];
     for (auto _ : state) {
         qv::shm::RingAppend(region.bytes.data(), record);

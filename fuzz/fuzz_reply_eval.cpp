@@ -108,7 +108,7 @@ void FuzzGetNext(Regions& regions, const std::uint8_t* data, std::size_t size) {
 void FuzzValue(const std::uint8_t* data, std::size_t size) {
     qv::query::Message reply{};
     std::memcpy(reply.data(), data, size < reply.size() ? size : reply.size());
-    AsnAny current = CurrentValue(size > 1024 ? data[1024] : 0);
+    AsnAny current = CurrentValue(size > reply.size() ? data[reply.size()] : 0);
     qv::query::PreparedValue prepared;
     if (qv::query::PrepareReplyValue(reply, current, prepared) == SNMP_ERRORSTATUS_NOERROR) {
         qv::query::CommitValue(current, prepared);

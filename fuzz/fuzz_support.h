@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 namespace qv::fuzz {
 

@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "agent/agent_state.h"
 #include "agent/extension_agent.h"
 #include "fuzz/fuzz_support.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
+#include "trap/trap_signal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static qv::fuzz::GuardedRegion* base = [] {

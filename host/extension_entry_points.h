@@ -5,7 +5,7 @@
 
 #include "host/extension_module.h"
 #include "qv_snmp.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 namespace qv::host {
 

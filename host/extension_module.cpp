@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "qv_snmp.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/shared_access.h"
 
 namespace qv::host {

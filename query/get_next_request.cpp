@@ -13,7 +13,7 @@ using qv::query::Message;
 
 // Forms the next OID in the current variable record: the request's first seven
 // sub-identifiers, then one per reply tail byte up to its zero byte and at
-// most 32 of them. Each byte is read as a signed 8-bit number and widened, so
+// most message::kReplyTailSize of them. Each byte is read as a signed 8-bit number and widened, so
 // 128..255 become 4294967168..4294967295. Returns the number of bytes taken.
 UINT FormNextOid(const Message& reply) {
     using namespace qv::query;

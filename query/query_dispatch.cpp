@@ -1,8 +1,10 @@
-#include "agent/extension_agent.h"
+#include "query/query_dispatch.h"
+
 #include "query/query_handlers.h"
 
-BOOL WINAPI SnmpExtensionQuery(BYTE pduType, SnmpVarBindList* bindings, AsnInteger32* errorStatus,
-                               AsnInteger32* errorIndex) {
+namespace qv::query {
+
+BOOL DispatchQuery(BYTE pduType, SnmpVarBindList* bindings, AsnInteger32* errorStatus, AsnInteger32* errorIndex) {
     AsnInteger32 status = SNMP_ERRORSTATUS_NOERROR;
     if (errorStatus != nullptr) *errorStatus = status;
     if (errorIndex != nullptr) *errorIndex = 0;
@@ -31,3 +33,5 @@ BOOL WINAPI SnmpExtensionQuery(BYTE pduType, SnmpVarBindList* bindings, AsnInteg
     }
     return TRUE;
 }
+
+}  // namespace qv::query

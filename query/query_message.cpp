@@ -6,7 +6,7 @@ namespace qv::query {
 
 void BuildBlankRequest(Message& request) {
     request.fill(0);
-    request[message::kValueAttribute] = 3;
+    request[message::kValueAttribute] = message::kAttribute;
 }
 
 void WriteOidTail(Message& request, const AsnObjectIdentifier& oid) {
@@ -14,7 +14,7 @@ void WriteOidTail(Message& request, const AsnObjectIdentifier& oid) {
     for (UINT i = 7; i < oid.idLength && offset < message::kTail + message::kTailSize; ++i, ++offset) {
         request[offset] = static_cast<std::uint8_t>(oid.ids[i] & 0xFFu);
     }
-    // The terminator of a full 24-byte tail falls on offset 28.
+    // The terminator of a full tail falls on the first reserved byte.
     request[offset] = 0;
 }
 
@@ -22,24 +22,24 @@ void StampRequest(Message& request, std::uint16_t sequence, std::uint16_t pen, O
     shm::WriteU16(request.data() + message::kSequence, sequence);
     shm::WriteU16(request.data() + message::kPen, pen);
     request[message::kOperation] = static_cast<std::uint8_t>(operation);
-    request[message::kMarker1] = 1;
-    request[message::kMarker2] = 2;
-    if (operation != Operation::Set) request[message::kValue] = 1;
+    request[message::kMarker1] = message::kMarker1Value;
+    request[message::kMarker2] = message::kMarker2Value;
+    if (operation != Operation::Set) request[message::kValue] = message::kRequestValue;
 }
 
 std::uint16_t SequenceOf(const Message& message) { return shm::ReadU16(message.data() + message::kSequence); }
 
 AsnInteger32 MapReplyStatus(std::uint8_t code) {
     switch (code) {
-    case 2:
+    case message::kReplyOk:
         return SNMP_ERRORSTATUS_NOERROR;
-    case 3:
+    case message::kReplyGeneralError:
         return SNMP_ERRORSTATUS_GENERR;
-    case 4:
+    case message::kReplyNoSuchName:
         return SNMP_ERRORSTATUS_NOSUCHNAME;
-    case 5:
+    case message::kReplyReadOnly:
         return SNMP_ERRORSTATUS_READONLY;
-    case 6:
+    case message::kReplyBadValue:
         return SNMP_ERRORSTATUS_BADVALUE;
     default:
         return SNMP_ERRORSTATUS_NOSUCHNAME;

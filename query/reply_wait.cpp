@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "shm/ring.h"
+#include "shm/session_rings.h"
 #include "shm/session_views.h"
 #include "shm/snmp_shared_memory.h"
 

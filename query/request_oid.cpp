@@ -1,14 +1,13 @@
 #include "query/request_oid.h"
 
-#include "agent/extension_agent.h"
 #include "query/current_variable.h"
 
 namespace qv::query {
 namespace {
 
 bool IsServedPen(std::uint16_t pen) {
-    for (int i = 0; i < agent::kServedPenCount; ++i) {
-        if (agent::kServedPens[i] == pen) return true;
+    for (int i = 0; i < shm::kServedPenCount; ++i) {
+        if (shm::kServedPens[i] == pen) return true;
     }
     return false;
 }
@@ -25,8 +24,8 @@ AsnInteger32 CheckRequestOid(const AsnObjectIdentifier& oid, std::uint16_t& pen)
     }
     const auto candidate = static_cast<std::uint16_t>(oid.ids[6] & 0xFFFFu);
     if (!IsServedPen(candidate)) return SNMP_ERRORSTATUS_NOSUCHNAME;
-    // More than 24 sub-identifiers behind the PEN do not fit the message, so
-    // no application can be asked for such a variable: it does not exist as
+    // More sub-identifiers behind the PEN than the tail holds do not fit the
+    // message, so no application can be asked for such a variable: it does not exist as
     // far as a manager can tell. Refused before anything is sent.
     if (oid.idLength > kMaxServedOidLength) return SNMP_ERRORSTATUS_NOSUCHNAME;
     LoadCurrentVariable(oid);

@@ -1,6 +1,6 @@
 #include "query/request_path.h"
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/session_sequence.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 namespace qv::query {
 

@@ -13,18 +13,18 @@ namespace message = qv::query::message;
 // Value fields of a SET request. False when the value cannot be carried.
 bool WriteSetValue(const AsnAny& value, Message& request) {
     if (value.asnType == ASN_INTEGER) {
-        qv::shm::WriteU16(request.data() + message::kValueLength, 4);
+        qv::shm::WriteU16(request.data() + message::kValueLength, static_cast<std::uint16_t>(sizeof(std::int32_t)));
         request[message::kValueType] = ASN_INTEGER;
         qv::shm::WriteI32(request.data() + message::kValue, value.asnValue.number);
         return true;
     }
     if (value.asnType == ASN_OCTETSTRING) {
         const AsnOctetString& string = value.asnValue.string;
-        // The string and its zero byte must fit the 960-byte value field. A
+        // The string and its zero byte must fit the value field. A
         // longer one is refused as a bad value rather than cut short: the
         // application would otherwise store a value the manager never sent.
         // badValue is also what an SNMPv1 manager understands.
-        if (string.length > message::kMaxSetStringLength) return false;
+        if (string.length > message::kMaxText) return false;
         if (string.length != 0 && string.stream == nullptr) return false;
         qv::shm::WriteU16(request.data() + message::kValueLength, static_cast<std::uint16_t>(string.length & 0xFFFFu));
         request[message::kValueType] = ASN_OCTETSTRING;

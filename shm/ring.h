@@ -1,7 +1,8 @@
 // The ring discipline shared by the base ring and every IN and OUT ring.
 //
 // A ring is a view over a region that someone else mapped: these functions
-// never map anything, they take the region's address. The control slot holds
+// never map anything, they take the region's address. They depend on nothing
+// but the wire layout, so applications (the SDK) build them as they are. The control slot holds
 // the read index at byte 0 and the write index at byte 2 (the base-region
 // header starts the same way). Each index is loaded once per decision, and a
 // value outside 1..1023 — which only a faulty peer can write — never leads to
@@ -10,7 +11,7 @@
 
 #include <cstdint>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 namespace qv::shm {
 
@@ -56,16 +57,3 @@ std::uint8_t* SlotAddress(void* region, std::uint16_t index);
 const std::uint8_t* SlotAddress(const void* region, std::uint16_t index);
 
 }  // namespace qv::shm
-
-// The agent's ring operations on the session rings, addressed by session index
-// through the regions registered in SnmpSharedMemory. A session index outside
-// 0..15 or an unregistered region behaves like an empty (read side) or full
-// (write side) ring.
-bool IsInputRingEmpty(int session);
-bool IsOutputRingFull(int session);
-bool ReadInputRing(int session, std::uint8_t* buffer);
-bool WriteOutputRing(int session, const std::uint8_t* record);
-void ResetInputReadIndex(int session);
-void ResetInputWriteIndex(int session);
-void ResetOutputReadIndex(int session);
-void ResetOutputWriteIndex(int session);

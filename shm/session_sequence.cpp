@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 namespace qv::shm {
 namespace {

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <new>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/snmp_shared_memory.h"
 
 namespace qv::shm {
@@ -80,14 +80,5 @@ bool Held(int session) { return InRange(session) && (Slots()[session].in || Slot
 std::uint32_t Generation(int session) { return InRange(session) ? Slots()[session].generation : 0; }
 
 }  // namespace session_views
-
-int HeldSessionViewCount() {
-    int held = 0;
-    for (int i = 0; i < kSessionCount; ++i) {
-        SessionLock lock(i);
-        if (session_views::Held(i)) ++held;
-    }
-    return held;
-}
 
 }  // namespace qv::shm

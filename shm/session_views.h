@@ -53,7 +53,4 @@ std::uint32_t Generation(int session);
 
 }  // namespace session_views
 
-// Number of sessions whose views the agent holds (for tests and diagnostics).
-int HeldSessionViewCount();
-
 }  // namespace qv::shm

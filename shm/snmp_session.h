@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/qvsnmp_export.h"
 
 namespace SnmpSession {

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/qvsnmp_export.h"
 
 class QVSNMP_API SnmpSharedMemory {

@@ -77,4 +77,21 @@ private:
     void* view_ = nullptr;
 };
 
+// A view of a named region that exists, with its handle: opened and mapped
+// with `access` (FILE_MAP_READ or FILE_MAP_WRITE); empty when the region does
+// not exist or cannot be mapped. The view goes before the handle.
+class NamedView {
+public:
+    NamedView() = default;
+    NamedView(const char* name, DWORD access) : mapping_(::OpenFileMappingA(access, FALSE, name)) {
+        if (mapping_) view_ = UniqueView(::MapViewOfFile(mapping_.Get(), access, 0, 0, 0));
+    }
+
+    void* Get() const { return view_.Get(); }
+
+private:
+    UniqueMappingHandle mapping_;
+    UniqueView view_;
+};
+
 }  // namespace qv::shm

@@ -3,15 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/agent_state.h"
-#include "agent/extension_agent.h"
 #include "log/snmp_log.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "trap/trap_record.h"
+#include "trap/trap_signal.h"
 
 namespace qv::trap {
 namespace {
@@ -24,25 +23,25 @@ void Log(const char* text) { SnmpLog::LogMessage(CString(text), LOG_CODE_INFO); 
 // Slots near the ring's wrap are logged; the others would flood the log.
 bool IsLoggedSlot(std::uint16_t slot) { return static_cast<std::uint16_t>(slot - 20) > 980; }
 
-// Text of a type 4 record: the bytes from offset 40 up to the zero byte. A
+// Text of a type 4 record: the value bytes up to the zero byte. A
 // record whose zero byte is missing was cut off by its writer; its text is
-// taken up to the end of the slot (984 bytes) rather than dropping the trap,
+// taken up to the end of the slot rather than dropping the trap,
 // since a trap has no way to report an error to anyone.
 UINT TextLength(const std::uint8_t* slotCopy) {
-    const std::uint8_t* text = slotCopy + record::kValue;
-    const std::size_t room = shm::kSlotSize - record::kValue;
+    const std::uint8_t* text = slotCopy + shm::record::kValue;
+    const std::size_t room = shm::record::kValueSize;
     const void* end = std::memchr(text, 0, room);
     return static_cast<UINT>(end != nullptr ? static_cast<const std::uint8_t*>(end) - text : room);
 }
 
 void BuildBinding(const std::uint8_t* slotCopy, std::uint16_t slot, AsnObjectIdentifier enterprise,
                   SnmpVarBind& binding) {
-    const BYTE type = slotCopy[record::kValueType];
+    const BYTE type = slotCopy[shm::record::kValueType];
     // Another value type still takes its place in the list, as allocated:
     // empty name, type 0.
     if (type != ASN_INTEGER && type != ASN_OCTETSTRING) return;
 
-    UINT suffixIds[record::kMaxSuffixBytes];
+    UINT suffixIds[shm::record::kMaxSuffixBytes];
     AsnObjectIdentifier suffix = {ReadSuffix(slotCopy, suffixIds), suffixIds};
     // A failed copy or append leaves a shorter name; whatever was allocated
     // belongs to the binding, which the service frees.
@@ -50,11 +49,11 @@ void BuildBinding(const std::uint8_t* slotCopy, std::uint16_t slot, AsnObjectIde
 
     if (type == ASN_INTEGER) {
         binding.value.asnType = ASN_INTEGER;
-        binding.value.asnValue.number = shm::ReadI32(slotCopy + record::kValue);
+        binding.value.asnValue.number = shm::ReadI32(slotCopy + shm::record::kValue);
         return;
     }
     const UINT length = TextLength(slotCopy);
-    const char* text = reinterpret_cast<const char*>(slotCopy + record::kValue);
+    const char* text = reinterpret_cast<const char*>(slotCopy + shm::record::kValue);
     if (IsLoggedSlot(slot)) {
         char line[1100];
         std::snprintf(line, sizeof line, "Sending Trap. l:%d, msg:%.*s", static_cast<int>(length),
@@ -83,8 +82,8 @@ AsnTimeticks TrapTimeStamp(DWORD nowTick, DWORD startTick) {
 
 }  // namespace qv::trap
 
-BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* genericTrap, AsnInteger32* specificTrap,
-                              AsnTimeticks* timeStamp, SnmpVarBindList* bindings) {
+BOOL qv::trap::DeliverTraps(AsnObjectIdentifier* enterprise, AsnInteger32* genericTrap, AsnInteger32* specificTrap,
+                            AsnTimeticks* timeStamp, SnmpVarBindList* bindings) {
     using namespace qv;
     QVSNMP_COMBufferHeaderLine* base = SnmpSharedMemory::GetSharedMemoryBasePointer();
     if (base == nullptr || enterprise == nullptr || genericTrap == nullptr || specificTrap == nullptr ||
@@ -116,7 +115,7 @@ BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* gen
     ::EnterCriticalSection(&g_TrapCriticalSection);
     bindings->len = 0;
     int span = static_cast<int>(readIndex) - static_cast<int>(trapReadIndex);
-    if (span < 0) span += 1024;
+    if (span < 0) span += static_cast<int>(shm::kSlotCount);
     const auto capacity = static_cast<UINT>(span);
     auto* list = static_cast<SnmpVarBind*>(SnmpUtilMemAlloc(capacity * static_cast<UINT>(sizeof(SnmpVarBind))));
     bindings->list = list;
@@ -134,8 +133,8 @@ BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* gen
         // An application may reuse the slot at any moment: the record is
         // copied out whole and only the copy is read.
         std::memcpy(slotCopy, shm::SlotAddress(static_cast<const void*>(base), slot), sizeof slotCopy);
-        if (slotCopy[trap::record::kKind] != trap::record::kTrapKind ||
-            slotCopy[trap::record::kTrapMark] != trap::record::kDeliverMark) {
+        if (slotCopy[shm::record::kKind] != shm::record::kTrap ||
+            slotCopy[shm::record::kTrapMark] != shm::record::kDeliverMark) {
             continue;
         }
         if (trap::IsLoggedSlot(slot)) {
@@ -149,12 +148,12 @@ BOOL WINAPI SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* gen
         ++bindings->len;
         ++trap::g_trapCounter;
 
-        const AsnObjectIdentifier recordEnterprise = trap::EnterpriseOidFor(shm::ReadU16(slotCopy + trap::record::kPen));
+        const AsnObjectIdentifier recordEnterprise = trap::EnterpriseOidFor(shm::ReadU16(slotCopy + shm::record::kPen));
         // Every delivered record sets these again; the last one wins.
         *enterprise = recordEnterprise;
         *genericTrap = trap::kGenericTrap;
         *specificTrap = trap::kSpecificTrap;
-        *timeStamp = trap::TrapTimeStamp(::GetTickCount(), agent::g_agentStartTick);
+        *timeStamp = trap::TrapTimeStamp(::GetTickCount(), trap::g_agentStartTick);
         trap::BuildBinding(slotCopy, slot, recordEnterprise, list[made]);
         ++made;
     }

@@ -27,11 +27,11 @@ AsnObjectIdentifier EnterpriseOidFor(std::uint16_t pen) {
     }
 }
 
-UINT ReadSuffix(const std::uint8_t* record, UINT (&suffix)[record::kMaxSuffixBytes]) {
+UINT ReadSuffix(const std::uint8_t* record, UINT (&suffix)[shm::record::kMaxSuffixBytes]) {
     UINT count = 0;
-    while (count < record::kMaxSuffixBytes && record[record::kSuffix + count] != 0) {
+    while (count < shm::record::kMaxSuffixBytes && record[shm::record::kSuffix + count] != 0) {
         // Signed widening: only bytes 1..127 keep their own value.
-        const auto byte = static_cast<std::int8_t>(record[record::kSuffix + count]);
+        const auto byte = static_cast<std::int8_t>(record[shm::record::kSuffix + count]);
         suffix[count] = static_cast<UINT>(static_cast<std::int32_t>(byte));
         ++count;
     }

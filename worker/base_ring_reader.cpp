@@ -1,6 +1,6 @@
 #include "worker/base_ring_reader.h"
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/snmp_shared_memory.h"
 

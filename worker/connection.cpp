@@ -5,7 +5,7 @@
 
 #include "log/snmp_log.h"
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/regions.h"
 #include "shm/ring.h"
 #include "shm/session_views.h"

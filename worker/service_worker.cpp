@@ -3,18 +3,20 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <stdexcept>
 
-#include "agent/agent_state.h"
 #include "log/snmp_log.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
+#include "shm/session_rings.h"
 #include "shm/session_sequence.h"
 #include "shm/session_views.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
+#include "trap/trap_signal.h"
 #include "worker/base_ring_reader.h"
 #include "worker/connection.h"
 
@@ -42,7 +44,7 @@ void FormatTimeString(char (&hhmmss)[7]) {
 }
 
 void PublishHeartbeat(QVSNMP_COMBufferHeaderLine* base, const char (&hhmmss)[7]) {
-    for (int i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < std::size(base->heartbeatDigits); ++i) {
         shm::StoreShared(base->heartbeatDigits[i], static_cast<std::uint8_t>(hhmmss[i] - '0'));
     }
     // Truncated toward zero. A time that does not fit (no time base yet) is
@@ -82,17 +84,6 @@ bool DrainBaseRing(QVSNMP_COMBufferHeaderLine* base) {
     return trapSeen;
 }
 
-namespace {
-
-void SignalTraps() {
-    // Under the trap lock, so the event is never set in the middle of a walk.
-    ::EnterCriticalSection(&g_TrapCriticalSection);
-    ::SetEvent(agent::g_hTrapEvent);
-    ::LeaveCriticalSection(&g_TrapCriticalSection);
-}
-
-}  // namespace
-
 void SuperviseSessions(QVSNMP_COMBufferHeaderLine* base) {
     for (int i = 0; i < shm::kSessionCount; ++i) {
         if (shm::LoadShared(base->sessionState[i]) != shm::kSessionUp) continue;
@@ -124,23 +115,24 @@ void RunPass() {
         g_livenessPassCounter = 0;
     }
 
-    if (DrainBaseRing(base)) SignalTraps();
+    if (DrainBaseRing(base)) trap::SignalTraps();
     SuperviseSessions(base);
 }
 
 void BuildTimeOutNotice(std::uint8_t* message, std::uint16_t sequence, std::uint16_t pen, std::int8_t appId,
                         std::int8_t appInst) {
+    namespace field = shm::message;
     std::memset(message, 0, shm::kSlotSize);
-    shm::WriteU16(message + 0, sequence);
-    shm::WriteU16(message + 2, pen);
-    message[4] = static_cast<std::uint8_t>(appId);
-    message[5] = static_cast<std::uint8_t>(appInst);
-    message[34] = kTimeOutOperation;
-    message[35] = 1;
-    message[39] = 3;
-    message[40] = 8;
-    message[1000] = 1;
-    message[1001] = 2;
+    shm::WriteU16(message + field::kSequence, sequence);
+    shm::WriteU16(message + field::kPen, pen);
+    message[field::kNoticeAppId] = static_cast<std::uint8_t>(appId);
+    message[field::kNoticeAppInst] = static_cast<std::uint8_t>(appInst);
+    message[field::kOperation] = field::kTimeOutNotice;
+    message[field::kStatus] = field::kNoticeStatus;
+    message[field::kValueAttribute] = field::kAttribute;
+    message[field::kValue] = field::kNoticeValue;
+    message[field::kMarker1] = field::kMarker1Value;
+    message[field::kMarker2] = field::kMarker2Value;
 }
 
 void TimeOutSession(int session) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 
 // Thread routine started by SnmpExtensionInit; returns 0 when it finds
 // WM_QUIT at the head of its message queue, or when a pass throws.
@@ -27,8 +27,7 @@ inline constexpr int kMaxRecordsPerPass = 1022;
 
 inline constexpr char kLivenessFilePath[] = "C:\\QVSNMPALIVE.txt";
 
-// The time-out notice operation code and the builder of its message.
-inline constexpr std::uint8_t kTimeOutOperation = 10;
+// The time-out notice (shm/wire.h) for a slot.
 void BuildTimeOutNotice(std::uint8_t* message, std::uint16_t sequence, std::uint16_t pen, std::int8_t appId,
                         std::int8_t appInst);
 

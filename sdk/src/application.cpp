@@ -9,11 +9,13 @@
 
 #include "qv_windows.h"
 #include "records.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
+#include "shm/unique_handle.h"
+#include "test_access.h"
 #include "variable_table.h"
 
 namespace qvsnmp {
@@ -27,27 +29,6 @@ using namespace std::chrono_literals;
 // (it does so within one 50 ms pass), and between failed attempts.
 constexpr auto kConnectWait = 2s;
 constexpr auto kRetryPause = 250ms;
-
-// A session region mapped by name, with its handle; unmapped on destruction.
-class RegionView {
-public:
-    RegionView() = default;
-    explicit RegionView(const char* name) {
-        mapping_ = ::OpenFileMappingA(FILE_MAP_WRITE, FALSE, name);
-        if (mapping_ != nullptr) view_ = ::MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, 0);
-    }
-    ~RegionView() {
-        if (view_ != nullptr) ::UnmapViewOfFile(view_);
-        if (mapping_ != nullptr) ::CloseHandle(mapping_);
-    }
-    RegionView(const RegionView&) = delete;
-    RegionView& operator=(const RegionView&) = delete;
-    void* Get() const { return view_; }
-
-private:
-    HANDLE mapping_ = nullptr;
-    void* view_ = nullptr;
-};
 
 }  // namespace
 
@@ -178,9 +159,9 @@ private:
         }
         char name[qv::shm::kRegionNameBufferSize];
         ::wsprintfA(name, qv::shm::kInRegionNameFormat, slot);
-        in_ = std::make_unique<RegionView>(name);
+        in_ = std::make_unique<qv::shm::NamedView>(name, FILE_MAP_WRITE);
         ::wsprintfA(name, qv::shm::kOutRegionNameFormat, slot);
-        out_ = std::make_unique<RegionView>(name);
+        out_ = std::make_unique<qv::shm::NamedView>(name, FILE_MAP_WRITE);
         if (in_->Get() == nullptr || out_->Get() == nullptr) {
             DropSession();
             return false;
@@ -299,8 +280,8 @@ private:
 
     // Service thread only.
     int slot_ = -1;
-    std::unique_ptr<RegionView> in_;
-    std::unique_ptr<RegionView> out_;
+    std::unique_ptr<qv::shm::NamedView> in_;  // session regions, unmapped on destruction
+    std::unique_ptr<qv::shm::NamedView> out_;
 };
 
 Application::Application(Identity identity, Options options) {
@@ -332,6 +313,8 @@ AppendResult Application::RaiseTrap(const Suffix& suffix, const Value& value) { 
 
 Application::Status Application::GetStatus() const { return impl_->GetStatus(); }
 
-void Application::SetKeepAlivePausedForTesting(bool paused) { impl_->paused_ = paused; }
+void detail::TestAccess::SetKeepAlivePaused(Application& application, bool paused) {
+    application.impl_->paused_ = paused;
+}
 
 }  // namespace qvsnmp

@@ -6,11 +6,14 @@
 
 #include "qv_windows.h"
 #include "records.h"
-#include "shm/layout.h"
+#include "shm/null_dacl.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
+#include "shm/unique_handle.h"
+#include "test_access.h"
 
 namespace qvsnmp {
 
@@ -20,24 +23,21 @@ namespace qvsnmp {
 // (SnmpSession::GetCurrentSnmpSessionId, FreeSessionId) work on it.
 class BaseRegion {
 public:
-    BaseRegion(HANDLE mapping, void* view) : mapping_(mapping), view_(view) {
-        SnmpSharedMemory::SetSharedMemoryBasePointer(static_cast<QVSNMP_COMBufferHeaderLine*>(view_));
+    explicit BaseRegion(qv::shm::NamedView view) : view_(std::move(view)) {
+        SnmpSharedMemory::SetSharedMemoryBasePointer(static_cast<QVSNMP_COMBufferHeaderLine*>(view_.Get()));
     }
     ~BaseRegion() {
-        if (SnmpSharedMemory::GetSharedMemoryBasePointer() == view_) {
+        if (SnmpSharedMemory::GetSharedMemoryBasePointer() == view_.Get()) {
             SnmpSharedMemory::SetSharedMemoryBasePointer(nullptr);
         }
-        ::UnmapViewOfFile(view_);
-        ::CloseHandle(mapping_);
     }
     BaseRegion(const BaseRegion&) = delete;
     BaseRegion& operator=(const BaseRegion&) = delete;
 
-    void* View() const { return view_; }
+    void* View() const { return view_.Get(); }
 
 private:
-    HANDLE mapping_;
-    void* view_;
+    qv::shm::NamedView view_;
 };
 
 namespace {
@@ -87,14 +87,9 @@ std::shared_ptr<BaseRegion> AcquireBaseRegion() {
     if (auto region = shared.lock()) return region;
     // Opening, never creating: the agent creates the region and owns its
     // initial contents.
-    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_WRITE, FALSE, qv::shm::kBaseRegionName);
-    if (mapping == nullptr) return nullptr;
-    void* view = ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-    if (view == nullptr) {
-        ::CloseHandle(mapping);
-        return nullptr;
-    }
-    auto region = std::make_shared<BaseRegion>(mapping, view);
+    qv::shm::NamedView view(qv::shm::kBaseRegionName, FILE_MAP_WRITE);
+    if (view.Get() == nullptr) return nullptr;
+    auto region = std::make_shared<BaseRegion>(std::move(view));
     shared = region;
     SnmpTime::Init();  // the application's part of the time base
     return region;
@@ -103,11 +98,8 @@ std::shared_ptr<BaseRegion> AcquireBaseRegion() {
 HANDLE OpenAppendLock() {
     // A NULL DACL, as on the shared regions: applications of every account
     // must be able to share the lock.
-    SECURITY_DESCRIPTOR descriptor;
-    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
-    return ::CreateMutexA(&attributes, FALSE, kAppendLockName);
+    qv::shm::NullDaclSecurity security(FALSE);
+    return ::CreateMutexA(security.Attributes(), FALSE, kAppendLockName);
 }
 
 }  // namespace
@@ -210,8 +202,8 @@ AppendResult BaseRing::AppendTrap(const Identity& identity, const Suffix& suffix
     }
 }
 
-AppendResult BaseRing::HoldLockForTesting() {
-    const DWORD waited = ::WaitForSingleObject(lock_, INFINITE);
+AppendResult detail::TestAccess::HoldAppendLock(BaseRing& ring) {
+    const DWORD waited = ::WaitForSingleObject(ring.lock_, INFINITE);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return AppendResult{AppendStatus::kLockFailed, false};
     return AppendResult{AppendStatus::kAppended, waited == WAIT_ABANDONED};
 }

@@ -5,6 +5,11 @@
 #include "shm/shared_access.h"
 
 namespace qvsnmp::detail {
+
+// The public limits are the record's.
+static_assert(kMaxTrapSuffix == record::kMaxTrapSuffix);
+static_assert(kMaxTrapText == record::kMaxTrapText);
+
 namespace {
 
 void FillIdentity(std::uint8_t* record, const Identity& identity, std::uint8_t kind, std::uint16_t tag) {
@@ -34,7 +39,7 @@ bool FillTrapRecord(std::uint8_t* record, const Identity& identity, const Suffix
     }
     if (!value.IsInteger() && value.text().size() > kMaxTrapText) return false;
     FillIdentity(record, identity, record::kTrap, tag);
-    record[record::kTrapMark] = 1;
+    record[record::kTrapMark] = record::kDeliverMark;
     if (!suffix.empty()) std::memcpy(record + record::kTrapSuffix, suffix.data(), suffix.size());
     record[record::kValueType] = static_cast<std::uint8_t>(value.type());
     if (value.IsInteger()) {

@@ -39,6 +39,13 @@ std::optional<Value> ValueOfSet(const std::uint8_t* request) {
     }
 }
 
+// A setter's status goes into the reply as it is.
+static_assert(static_cast<std::uint8_t>(SetStatus::kAccepted) == kReplyOk);
+static_assert(static_cast<std::uint8_t>(SetStatus::kGeneralError) == kReplyGeneralError);
+static_assert(static_cast<std::uint8_t>(SetStatus::kNoSuchName) == kReplyNoSuchName);
+static_assert(static_cast<std::uint8_t>(SetStatus::kReadOnly) == kReplyReadOnly);
+static_assert(static_cast<std::uint8_t>(SetStatus::kBadValue) == kReplyBadValue);
+
 std::uint8_t Set(const Setter& set, const std::uint8_t* request) {
     if (!set) return kReplyReadOnly;
     const std::optional<Value> value = ValueOfSet(request);
@@ -115,7 +122,8 @@ bool VariableTable::Answer(const std::uint8_t* request, std::uint8_t* reply) con
         return true;
     }
     if (operation == message::kGetNext) {
-        // Offsets 4..33 all belong to the tail as the agent reads it back.
+        // Everything from the tail up to the operation byte belongs to the
+        // tail as the agent reads it back.
         std::memset(reply + message::kTail, 0, message::kOperation - message::kTail);
         std::memcpy(reply + message::kTail, name.data(), name.size());
     }

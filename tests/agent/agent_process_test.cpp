@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "support/child_process.h"
 #include "support/test_environment.h"

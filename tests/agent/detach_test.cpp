@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "agent/agent_state.h"
+#include "worker/worker_thread.h"
 #include "agent/dll_main.h"
 #include "log/log_thread.h"
 #include "log/snmp_log.h"
@@ -48,15 +48,15 @@ TEST(DetachTest, WorkerThatOutlivesTheWaitLogsIntoNothing) {
     g_pLogThread->StartLog();
 
     DWORD threadId = 0;
-    qv::agent::g_hWorkerThread = ::CreateThread(nullptr, 0, StubbornWorker, nullptr, 0, &threadId);
-    ASSERT_NE(qv::agent::g_hWorkerThread, nullptr);
-    qv::agent::g_dwWorkerThreadId = threadId;
+    qv::worker::g_hWorkerThread = ::CreateThread(nullptr, 0, StubbornWorker, nullptr, 0, &threadId);
+    ASSERT_NE(qv::worker::g_hWorkerThread, nullptr);
+    qv::worker::g_dwWorkerThreadId = threadId;
 
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(DllMain(nullptr, DLL_PROCESS_DETACH, nullptr));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(qv::agent::kWorkerStopWaitMs));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(qv::worker::kWorkerStopWaitMs));
     EXPECT_EQ(g_pLogThread, nullptr);
-    EXPECT_EQ(qv::agent::g_hWorkerThread, nullptr);
+    EXPECT_EQ(qv::worker::g_hWorkerThread, nullptr);
 
     // The worker goes on logging after the detach; nothing may reach the file.
     const long before = g_lines;

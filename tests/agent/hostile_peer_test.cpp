@@ -13,10 +13,10 @@
 #include <random>
 #include <thread>
 
-#include "agent/agent_state.h"
 #include "agent/extension_agent.h"
+#include "trap/trap_signal.h"
 #include "qv_snmp.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "support/test_environment.h"

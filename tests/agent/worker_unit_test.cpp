@@ -11,9 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "agent/agent_state.h"
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/session_views.h"
 #include "shm/shared_access.h"
@@ -21,6 +20,7 @@
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "support/test_environment.h"
+#include "trap/trap_signal.h"
 #include "worker/base_ring_reader.h"
 #include "worker/connection.h"
 #include "worker/service_worker.h"
@@ -46,10 +46,10 @@ protected:
 
     static std::vector<std::uint8_t> Record(int kind, int pen, int appId, int appInst) {
         std::vector<std::uint8_t> record(qv::shm::kSlotSize, 0);
-        qv::shm::WriteU16(record.data() + 2, static_cast<std::uint16_t>(pen));
-        record[4] = static_cast<std::uint8_t>(appId);
-        record[5] = static_cast<std::uint8_t>(appInst);
-        record[34] = static_cast<std::uint8_t>(kind);
+        qv::shm::WriteU16(record.data() + qv::shm::record::kPen, static_cast<std::uint16_t>(pen));
+        record[qv::shm::record::kAppId] = static_cast<std::uint8_t>(appId);
+        record[qv::shm::record::kAppInst] = static_cast<std::uint8_t>(appInst);
+        record[qv::shm::record::kKind] = static_cast<std::uint8_t>(kind);
         return record;
     }
     void Append(int kind, int pen, int appId, int appInst) {
@@ -153,12 +153,17 @@ TEST_F(WorkerUnitTest, TimeOutSendsTheNoticeReleasesTheViewsAndClearsTheRow) {
     std::vector<std::uint8_t> notice(qv::shm::kSlotSize);
     ASSERT_TRUE(qv::shm::RingTake(out, notice.data()));
     // Sequence 0, the identity, operation 10 and fixed bytes; all else zero.
-    std::vector<std::uint8_t> expected = Record(10, 44821, 3, 9);
-    expected[35] = 1;
-    expected[39] = 3;
-    expected[40] = 8;
-    expected[1000] = 1;
-    expected[1001] = 2;
+    namespace message = qv::shm::message;
+    std::vector<std::uint8_t> expected(qv::shm::kSlotSize, 0);
+    qv::shm::WriteU16(expected.data() + message::kPen, 44821);
+    expected[message::kNoticeAppId] = 3;
+    expected[message::kNoticeAppInst] = 9;
+    expected[message::kOperation] = message::kTimeOutNotice;
+    expected[message::kStatus] = message::kNoticeStatus;
+    expected[message::kValueAttribute] = message::kAttribute;
+    expected[message::kValue] = message::kNoticeValue;
+    expected[message::kMarker1] = message::kMarker1Value;
+    expected[message::kMarker2] = message::kMarker2Value;
     EXPECT_EQ(notice, expected);
     ::UnmapViewOfFile(out);
     ::CloseHandle(mapping);
@@ -250,11 +255,11 @@ class WorkerPassTest : public WorkerUnitTest {
 protected:
     WorkerPassTest() {
         ::InitializeCriticalSection(&g_TrapCriticalSection);
-        qv::agent::g_hTrapEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        qv::trap::g_hTrapEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     }
     ~WorkerPassTest() override {
-        ::CloseHandle(qv::agent::g_hTrapEvent);
-        qv::agent::g_hTrapEvent = nullptr;
+        ::CloseHandle(qv::trap::g_hTrapEvent);
+        qv::trap::g_hTrapEvent = nullptr;
         ::DeleteCriticalSection(&g_TrapCriticalSection);
     }
 };
@@ -277,9 +282,9 @@ TEST_F(WorkerPassTest, ThreeTrapRecordsInOnePassSignalTheEventOnce) {
     const int before = qv::worker::TrapDetectionCount();
     qv::worker::RunPass();
     EXPECT_EQ(qv::worker::TrapDetectionCount(), before + 3);
-    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(qv::trap::g_hTrapEvent, 0), WAIT_OBJECT_0);
     qv::worker::RunPass();
-    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_TIMEOUT)
+    EXPECT_EQ(::WaitForSingleObject(qv::trap::g_hTrapEvent, 0), WAIT_TIMEOUT)
         << "a pass without trap records signals nothing";
 }
 

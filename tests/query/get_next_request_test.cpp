@@ -58,7 +58,7 @@ TEST_F(GetNextRequestTest, TailWithoutZeroByteGivesExactly32SubIdentifiers) {
     // Offsets 4..35: 30 bytes of 9, then the operation byte and the status 2.
     ASSERT_EQ(GetNext(bindings,
                       [](Message& m) {
-                          std::memset(m.data() + message::kTail, 9, 30);
+                          std::memset(m.data() + message::kTail, 9, message::kOperation - message::kTail);
                           m[message::kOperation] = 6;
                           m[message::kValueLength] = 0x33;  // offset 36: must not be taken
                       }),

@@ -20,7 +20,7 @@
 #include "agent/extension_agent.h"
 #include "query/query_message.h"
 #include "qv_snmp.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/session_sequence.h"
 #include "shm/shared_access.h"
@@ -145,9 +145,9 @@ inline Message ExpectedRequest(std::uint16_t pen, const Bytes& tail, std::uint8_
     qv::shm::WriteU16(expected.data() + message::kPen, pen);
     std::copy(tail.begin(), tail.end(), expected.begin() + message::kTail);
     expected[message::kOperation] = operation;
-    expected[message::kValueAttribute] = 3;
-    expected[message::kMarker1] = 1;
-    expected[message::kMarker2] = 2;
+    expected[message::kValueAttribute] = message::kAttribute;
+    expected[message::kMarker1] = message::kMarker1Value;
+    expected[message::kMarker2] = message::kMarker2Value;
     return expected;
 }
 
@@ -155,7 +155,7 @@ inline Message ExpectedRequest(std::uint16_t pen, const Bytes& tail, std::uint8_
 // status and, for the typed ones, a value.
 inline Message Reply(const Message& request, std::uint8_t status) {
     Message reply{};
-    std::memcpy(reply.data(), request.data(), 4);
+    std::memcpy(reply.data(), request.data(), message::kTail);  // sequence number and PEN
     reply[message::kStatus] = status;
     return reply;
 }

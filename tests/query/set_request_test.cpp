@@ -52,16 +52,16 @@ TEST_F(SetRequestTest, OctetStringGoesWithItsLengthAndInnerZeroBytesUnchanged) {
 
 TEST_F(SetRequestTest, StringOf959BytesFitsAndOf960IsRefusedUnsent) {
     BindingList fits({Under(39917, {2, 1, 5})});
-    SetString(fits[0], std::string(959, 'q'));
+    SetString(fits[0], std::string(message::kMaxText, 'q'));
     EXPECT_EQ(Set(fits), SNMP_ERRORSTATUS_NOERROR);
     ASSERT_EQ(requests_.size(), 1u);
-    EXPECT_EQ(U16At(requests_[0], message::kValueLength), 959);
-    EXPECT_EQ(requests_[0][998], 'q');
-    EXPECT_EQ(requests_[0][999], 0);
+    EXPECT_EQ(U16At(requests_[0], message::kValueLength), message::kMaxText);
+    EXPECT_EQ(requests_[0][message::kMarker1 - 2], 'q');
+    EXPECT_EQ(requests_[0][message::kMarker1 - 1], 0);
 
     const std::uint16_t sequence = qv::shm::PeekSequenceNumber(2);
     BindingList tooLong({Under(39917, {2, 1, 5})});
-    SetString(tooLong[0], std::string(960, 'q'));
+    SetString(tooLong[0], std::string(message::kMaxText + 1, 'q'));
     EXPECT_EQ(Set(tooLong), SNMP_ERRORSTATUS_BADVALUE);
     EXPECT_TRUE(requests_.empty());
     EXPECT_EQ(qv::shm::PeekSequenceNumber(2), sequence);

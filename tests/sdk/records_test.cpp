@@ -29,9 +29,9 @@ TEST(RecordsTest, TrapRecordHasMarkSuffixAndIntegerValue) {
     std::uint8_t record[kRecordSize];
     ASSERT_TRUE(FillTrapRecord(record, Identity{39917, 2, 1}, {5, 6}, Value::Integer(-7), 0));
     EXPECT_EQ(record[record::kTrapMark], 1);
-    EXPECT_EQ(record[7], 5);
-    EXPECT_EQ(record[8], 6);
-    EXPECT_EQ(record[9], 0) << "the suffix ends with a zero byte";
+    EXPECT_EQ(record[record::kTrapSuffix], 5);
+    EXPECT_EQ(record[record::kTrapSuffix + 1], 6);
+    EXPECT_EQ(record[record::kTrapSuffix + 2], 0) << "the suffix ends with a zero byte";
     EXPECT_EQ(record[record::kKind], 2);
     EXPECT_EQ(record[record::kValueType], 2);
     EXPECT_EQ(qv::shm::ReadI32(record + record::kValue), -7);

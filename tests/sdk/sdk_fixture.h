@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/shared_access.h"
 #include "support/child_process.h"
 #include "support/test_environment.h"

@@ -7,7 +7,7 @@
 
 #include "qv_windows.h"
 #include "sdk_fixture.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "tagged_record.h"
@@ -61,7 +61,7 @@ TEST_F(BaseRingProducersTest, TwoProcessesAppendingAtOnceLoseAndTearNothing) {
             continue;
         }
         ++received;
-        const int producer = record[4];
+        const int producer = record[qv::shm::record::kAppId];
         if (producer != 1 && producer != 2) {
             ++bad;
             continue;
@@ -94,9 +94,9 @@ TEST_F(BaseRingProducersTest, HolderOfTheAppendLockKilledLeavesItAbandonedToTheN
     EXPECT_EQ(appender.ReadLine(30s).value_or("<no answer>"), "appended abandoned=1");
     std::uint8_t record[qv::shm::kSlotSize];
     ASSERT_TRUE(qv::shm::RingTake(base_, record));
-    EXPECT_EQ(record[4], 5);
-    EXPECT_EQ(record[34], 2);
-    EXPECT_EQ(qv::shm::ReadI32(record + 40), 77);
+    EXPECT_EQ(record[qv::shm::record::kAppId], 5);
+    EXPECT_EQ(record[qv::shm::record::kKind], qv::shm::record::kTrap);
+    EXPECT_EQ(qv::shm::ReadI32(record + qv::shm::record::kValue), 77);
     // Abandonment is reported once; the lock works as before for the next one.
     EXPECT_EQ(Ask(appender, "rawtrap 5 78"), "appended abandoned=0");
 }

@@ -25,10 +25,10 @@ Message Request(std::uint8_t operation, const std::vector<std::uint8_t>& tail) {
     qv::shm::WriteU16(request.bytes + message::kPen, kIdentity.pen);
     std::memcpy(request.bytes + message::kTail, tail.data(), tail.size());
     request.bytes[message::kOperation] = operation;
-    request.bytes[39] = 3;
-    request.bytes[message::kValue] = 1;
-    request.bytes[1000] = 1;
-    request.bytes[1001] = 2;
+    request.bytes[message::kValueAttribute] = message::kAttribute;
+    request.bytes[message::kValue] = message::kRequestValue;
+    request.bytes[message::kMarker1] = message::kMarker1Value;
+    request.bytes[message::kMarker2] = message::kMarker2Value;
     return request;
 }
 

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
+#include "shm/session_rings.h"
 #include "shm/snmp_shared_memory.h"
 
 namespace {
@@ -107,7 +108,7 @@ TEST_P(BrokenRingIndexTest, NeitherReadsNorWritesOutsideTheRegion) {
     const auto [read, write] = GetParam();
     SetIndices(read, write);
     // Guard pattern in every data slot: nothing may be copied into the ring.
-    for (int slot = 1; slot < 1024; ++slot) std::memset(Slot(slot), 0xA5, kSlotSize);
+    for (int slot = qv::shm::kFirstDataSlot; slot <= qv::shm::kLastDataSlot; ++slot) std::memset(Slot(slot), 0xA5, kSlotSize);
     const std::vector<std::uint8_t> dataBefore(region_.begin() + kSlotSize, region_.end());
 
     std::vector<std::uint8_t> buffer(kSlotSize, 0x11);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
 
@@ -81,8 +81,14 @@ TEST_F(SessionTableTest, FreeSessionIdClearsOnlyThatRow) {
     EXPECT_EQ(Base()->keepAlive[5], 0);
     // Everything outside row 5 is as it was.
     std::vector<std::uint8_t> after(region_);
-    for (std::size_t offset : {16u + 5, 64u + 5, 80u + 5}) after[offset] = before[offset];
-    for (std::size_t offset : {32u + 10, 32u + 11, 96u + 10, 96u + 11}) after[offset] = before[offset];
+    using Header = QVSNMP_COMBufferHeaderLine;
+    for (std::size_t offset : {offsetof(Header, sessionState), offsetof(Header, appId), offsetof(Header, appInst)}) {
+        after[offset + 5] = before[offset + 5];
+    }
+    for (std::size_t offset : {offsetof(Header, pen), offsetof(Header, keepAlive)}) {
+        after[offset + 10] = before[offset + 10];
+        after[offset + 11] = before[offset + 11];
+    }
     EXPECT_EQ(after, before);
 }
 

@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
 #include "agent/extension_agent.h"
 #include "log/log_file_reader.h"
 #include "log/snmp_log.h"
-#include "shm/layout.h"
+#include "shm/shared_access.h"
+#include "shm/wire.h"
 #include "shm/snmp_shared_memory.h"
 #include "support/test_environment.h"
 #include "trap/trap_delivery.h"
+#include "trap/trap_signal.h"
 
 namespace {
 
@@ -39,9 +40,9 @@ class TrapDeliveryTest : public ::testing::Test {
 protected:
     TrapDeliveryTest() : base_(qv::shm::kRegionSize, 0) {
         // The module attach does this in the agent; these tests run without it.
-        if (!qv::agent::g_trapLockInitialised) {
+        if (!qv::trap::g_trapLockInitialised) {
             ::InitializeCriticalSection(&g_TrapCriticalSection);
-            qv::agent::g_trapLockInitialised = true;
+            qv::trap::g_trapLockInitialised = true;
         }
         SetIndices(1, 1);
         SnmpSharedMemory::SetSharedMemoryBasePointer(Base());
@@ -62,13 +63,13 @@ protected:
     void Put(int slot, const TrapRecord& record) {
         std::uint8_t* p = Slot(slot);
         std::memset(p, 0, qv::shm::kSlotSize);
-        p[2] = static_cast<std::uint8_t>(record.pen & 0xFF);
-        p[3] = static_cast<std::uint8_t>(record.pen >> 8);
-        std::memcpy(p + 4, record.suffix.data(), record.suffix.size());
-        p[34] = record.kind;
-        p[38] = record.type;
-        if (record.type == ASN_INTEGER) std::memcpy(p + 40, &record.number, 4);
-        if (record.type == ASN_OCTETSTRING) std::memcpy(p + 40, record.text.data(), record.text.size());
+        namespace field = qv::shm::record;
+        qv::shm::WriteU16(p + field::kPen, record.pen);
+        std::memcpy(p + field::kSuffix, record.suffix.data(), record.suffix.size());
+        p[field::kKind] = record.kind;
+        p[field::kValueType] = record.type;
+        if (record.type == ASN_INTEGER) qv::shm::WriteI32(p + field::kValue, record.number);
+        if (record.type == ASN_OCTETSTRING) std::memcpy(p + field::kValue, record.text.data(), record.text.size());
     }
 
     BOOL Walk() {
@@ -114,7 +115,7 @@ TEST_F(TrapDeliveryTest, ThreeRecordsOfThreePensMakeOneTrapUnderTheThirdsEnterpr
     Put(6, TrapRecord{5113, {3, 1, 1, 5}, 2, ASN_OCTETSTRING, 0, "hello"});
     Put(7, TrapRecord{39917, {4, 2, 1, 127, 200}, 2, ASN_INTEGER, 70000, {}});
     Put(8, TrapRecord{4127, {9, 9, 1}, 2, ASN_INTEGER, 1, {}});  // at the read index: not yet
-    qv::agent::g_agentStartTick = ::GetTickCount() - 12340;
+    qv::trap::g_agentStartTick = ::GetTickCount() - 12340;
 
     ASSERT_TRUE(Walk());
     ASSERT_EQ(bindings_.len, 3u);
@@ -184,15 +185,16 @@ TEST_F(TrapDeliveryTest, AnonymousRecordIsStillDeliveredUnderTheBareEnterprise) 
 TEST_F(TrapDeliveryTest, TextValuesOfAnyLengthStayInsideTheSlot) {
     SetIndices(1, 4);
     Put(1, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, ""});
-    Put(2, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, std::string(983, 'a')});
+    Put(2, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, std::string(qv::shm::record::kMaxTrapText, 'a')});
     Put(3, TrapRecord{4127, {1, 1, 1}, 2, ASN_OCTETSTRING, 0, {}});
-    std::memset(Slot(3) + 40, 'z', qv::shm::kSlotSize - 40);  // no zero byte at all
+    std::memset(Slot(3) + qv::shm::record::kValue, 'z', qv::shm::record::kValueSize);  // no zero byte at all
     ASSERT_TRUE(Walk());
     ASSERT_EQ(bindings_.len, 3u);
     EXPECT_EQ(bindings_.list[0].value.asnType, ASN_OCTETSTRING);
     EXPECT_EQ(bindings_.list[0].value.asnValue.string.length, 0u);
-    EXPECT_EQ(bindings_.list[1].value.asnValue.string.length, 983u);
-    EXPECT_EQ(bindings_.list[2].value.asnValue.string.length, 984u) << "cut at the end of the slot";
+    EXPECT_EQ(bindings_.list[1].value.asnValue.string.length, qv::shm::record::kMaxTrapText);
+    EXPECT_EQ(bindings_.list[2].value.asnValue.string.length, qv::shm::record::kValueSize)
+        << "cut at the end of the slot";
 }
 
 TEST_F(TrapDeliveryTest, SuffixIsReadUpTo64BytesAndOtherValueTypesGiveEmptyBindings) {
@@ -202,15 +204,16 @@ TEST_F(TrapDeliveryTest, SuffixIsReadUpTo64BytesAndOtherValueTypesGiveEmptyBindi
     Put(1, longSuffix);
     // No zero byte anywhere in offsets 4..67: 64 bytes are taken, the record
     // kind (2) and the value type (2) among them.
-    std::memset(Slot(1) + 35, 9, 3);
-    std::memset(Slot(1) + 39, 9, 29);
+    namespace field = qv::shm::record;
+    std::memset(Slot(1) + field::kKind + 1, 9, field::kValueType - field::kKind - 1);
+    std::memset(Slot(1) + field::kValueType + 1, 9, field::kSuffix + field::kMaxSuffixBytes - field::kValueType - 1);
     Put(2, TrapRecord{5113, {1, 1, 1}, 2, ASN_COUNTER32, 0, {}});
     ASSERT_TRUE(Walk());
     ASSERT_EQ(bindings_.len, 2u);
     const Ids name = IdsOf(bindings_.list[0].name);
     ASSERT_EQ(name.size(), 7u + 64u);
-    EXPECT_EQ(name[7 + 30], 2u) << "offset 34, the record kind";
-    EXPECT_EQ(name[7 + 34], 2u) << "offset 38, the value type";
+    EXPECT_EQ(name[7 + field::kKind - field::kSuffix], 2u) << "the record kind";
+    EXPECT_EQ(name[7 + field::kValueType - field::kSuffix], 2u) << "the value type";
     EXPECT_EQ(name.back(), 9u);
     EXPECT_EQ(bindings_.list[1].name.idLength, 0u);
     EXPECT_EQ(bindings_.list[1].value.asnType, 0);

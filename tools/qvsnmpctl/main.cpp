@@ -89,7 +89,7 @@ int Trap(const std::vector<std::string>& arguments, bool json) {
                 if (!ParseLong(argument, INT32_MIN, INT32_MAX, &number)) return Usage("--int takes a 32-bit integer");
                 value = qvsnmp::Value::Integer(static_cast<std::int32_t>(number));
             } else {
-                if (argument.size() > qvsnmp::kMaxTrapText) return Usage("--text takes at most 983 bytes");
+                if (argument.size() > qvsnmp::kMaxTrapText) return Usage("--text takes at most " + std::to_string(qvsnmp::kMaxTrapText) + " bytes");
                 value = qvsnmp::Value::Text(argument);
             }
         } else {

@@ -1,35 +1,16 @@
 #include "snapshot.h"
 
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_time.h"
+#include "shm/unique_handle.h"
 
 namespace qvsnmpctl {
 namespace {
 
 using qv::shm::LoadShared;
-
-// A read-only view of a region that exists; nothing when it does not.
-class ReadView {
-public:
-    explicit ReadView(const char* name) {
-        mapping_ = ::OpenFileMappingA(FILE_MAP_READ, FALSE, name);
-        if (mapping_ != nullptr) view_ = ::MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0);
-    }
-    ~ReadView() {
-        if (view_ != nullptr) ::UnmapViewOfFile(view_);
-        if (mapping_ != nullptr) ::CloseHandle(mapping_);
-    }
-    ReadView(const ReadView&) = delete;
-    ReadView& operator=(const ReadView&) = delete;
-    const void* Get() const { return view_; }
-
-private:
-    HANDLE mapping_ = nullptr;
-    void* view_ = nullptr;
-};
 
 RingFill Fill(const void* region) {
     const qv::shm::RingIndices indices = qv::shm::LoadRingIndices(region);
@@ -39,7 +20,7 @@ RingFill Fill(const void* region) {
 std::optional<RingFill> SessionRing(const char* format, int slot) {
     char name[qv::shm::kRegionNameBufferSize];
     ::wsprintfA(name, format, slot);
-    ReadView view(name);
+    const qv::shm::NamedView view(name, FILE_MAP_READ);
     if (view.Get() == nullptr) return std::nullopt;
     return Fill(view.Get());
 }
@@ -47,7 +28,7 @@ std::optional<RingFill> SessionRing(const char* format, int slot) {
 }  // namespace
 
 bool TakeSnapshot(Snapshot* snapshot) {
-    ReadView base(qv::shm::kBaseRegionName);
+    const qv::shm::NamedView base(qv::shm::kBaseRegionName, FILE_MAP_READ);
     if (base.Get() == nullptr) return false;
     const auto* header = static_cast<const QVSNMP_COMBufferHeaderLine*>(base.Get());
     SnmpTime::Init();

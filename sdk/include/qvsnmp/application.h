@@ -101,13 +101,10 @@ public:
     };
     Status GetStatus() const;
 
-    // Makes the application fall silent: no connection requests at all (keep-
-    // alive or reconnect) until resumed, so that the agent times it out.
-    void SetKeepAlivePausedForTesting(bool paused);
-
     class Impl;
 
 private:
+    friend struct detail::TestAccess;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -16,6 +16,10 @@
 
 namespace qvsnmp {
 
+namespace detail {
+struct TestAccess;  // the SDK's test hooks (sdk/src/test_access.h)
+}  // namespace detail
+
 // The application an OID below 1.3.6.1.4.1.<pen> belongs to:
 // 1.3.6.1.4.1.<pen>.<appId>.<appInst>. AppId and AppInst are 1..127.
 struct Identity {
@@ -113,10 +117,9 @@ public:
     const void* Region() const;
     bool ServiceUp() const;
 
-    // Takes the append lock and never gives it back (tests of abandonment).
-    AppendResult HoldLockForTesting();
-
 private:
+    friend struct detail::TestAccess;
+
     BaseRing(std::shared_ptr<BaseRegion> region, void* lock, std::chrono::milliseconds lockTimeout);
     AppendResult Append(const std::uint8_t* record, bool trap);
 

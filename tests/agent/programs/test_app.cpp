@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "qv_windows.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "shm/snmp_session.h"
@@ -46,6 +46,9 @@
 #include "shm/snmp_time.h"
 
 namespace {
+
+namespace msg = qv::shm::message;
+namespace rec = qv::shm::record;
 
 std::mutex g_appendLock;  // one appender at a time within this process
 
@@ -59,10 +62,10 @@ bool Append(const std::uint8_t* record) {
 
 void FillIdentity(std::uint8_t* record, int pen, int appId, int appInst, int kind) {
     std::memset(record, 0, qv::shm::kSlotSize);
-    qv::shm::WriteU16(record + 2, static_cast<std::uint16_t>(pen));
-    record[4] = static_cast<std::uint8_t>(appId);
-    record[5] = static_cast<std::uint8_t>(appInst);
-    record[34] = static_cast<std::uint8_t>(kind);
+    qv::shm::WriteU16(record + rec::kPen, static_cast<std::uint16_t>(pen));
+    record[rec::kAppId] = static_cast<std::uint8_t>(appId);
+    record[rec::kAppInst] = static_cast<std::uint8_t>(appInst);
+    record[rec::kKind] = static_cast<std::uint8_t>(kind);
 }
 
 void* MapRegion(const char* name) {
@@ -110,9 +113,9 @@ std::string Hex(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void PutValue(std::uint8_t* reply, const Variable& variable) {
-    reply[38] = variable.type;
-    std::memcpy(reply + 40, variable.bytes.data(), std::min<std::size_t>(variable.bytes.size(), 959));
-    reply[40 + std::min<std::size_t>(variable.bytes.size(), 959)] = 0;
+    reply[msg::kValueType] = variable.type;
+    std::memcpy(reply + msg::kValue, variable.bytes.data(), std::min<std::size_t>(variable.bytes.size(), msg::kMaxText));
+    reply[msg::kValue + std::min<std::size_t>(variable.bytes.size(), msg::kMaxText)] = 0;
 }
 
 // Builds the answer to one request; false when none is to be sent.
@@ -120,43 +123,45 @@ bool Answer(const std::uint8_t* request, std::uint8_t* reply) {
     std::lock_guard<std::mutex> guard(g_serveLock);
     std::memcpy(reply, request, qv::shm::kSlotSize);
     std::vector<std::uint8_t> tail;
-    for (int i = 4; i < 28 && request[i] != 0; ++i) tail.push_back(request[i]);
-    const int operation = request[34];
+    for (std::size_t i = msg::kTail; i < msg::kTail + msg::kTailSize && request[i] != 0; ++i) tail.push_back(request[i]);
+    const int operation = request[msg::kOperation];
     if (operation < 8) ++g_received[operation];
     if (g_mode == "silent") return false;
     if (g_mode == "status") {
-        reply[35] = static_cast<std::uint8_t>(g_modeArgument);
+        reply[msg::kStatus] = static_cast<std::uint8_t>(g_modeArgument);
         return true;
     }
-    if (operation == 3) {
+    if (operation == msg::kGet) {
         const auto found = g_variables.find(tail);
-        reply[35] = found == g_variables.end() ? 4 : 2;
+        reply[msg::kStatus] = found == g_variables.end() ? msg::kReplyNoSuchName : msg::kReplyOk;
         if (found != g_variables.end()) PutValue(reply, found->second);
-    } else if (operation == 5) {
+    } else if (operation == msg::kGetNext) {
         const auto next = g_variables.upper_bound(tail);
-        std::memset(reply + 4, 0, 30);
+        std::memset(reply + msg::kTail, 0, msg::kOperation - msg::kTail);
         if (g_mode == "emptynext") {
-            reply[35] = 2;
+            reply[msg::kStatus] = msg::kReplyOk;
             Variable value{2, {9, 0, 0, 0}};
             PutValue(reply, value);
         } else if (next == g_variables.end()) {
-            reply[35] = 4;
+            reply[msg::kStatus] = msg::kReplyNoSuchName;
         } else {
-            reply[35] = 2;
-            std::memcpy(reply + 4, next->first.data(), std::min<std::size_t>(next->first.size(), 32));
+            reply[msg::kStatus] = msg::kReplyOk;
+            std::memcpy(reply + msg::kTail, next->first.data(), std::min<std::size_t>(next->first.size(), msg::kReplyTailSize));
             PutValue(reply, next->second);
         }
-    } else if (operation == 7) {
-        const std::size_t length = qv::shm::ReadU16(request + 36);
-        g_lastSet = "set tail=" + Hex(tail.data(), tail.size()) + " type=" + std::to_string(request[38]) +
-                    " len=" + std::to_string(length) + " bytes=" + Hex(request + 40, std::min<std::size_t>(length + 1, 960));
+    } else if (operation == msg::kSet) {
+        const std::size_t length = qv::shm::ReadU16(request + msg::kValueLength);
+        g_lastSet = "set tail=" + Hex(tail.data(), tail.size()) + " type=" + std::to_string(request[msg::kValueType]) +
+                    " len=" + std::to_string(length) +
+                    " bytes=" + Hex(request + msg::kValue, std::min<std::size_t>(length + 1, msg::kValueSize));
         const auto found = g_variables.find(tail);
         if (found == g_variables.end()) {
-            reply[35] = 4;
+            reply[msg::kStatus] = msg::kReplyNoSuchName;
         } else {
-            found->second.type = request[38];
-            found->second.bytes.assign(request + 40, request + 40 + std::min<std::size_t>(length, 959));
-            reply[35] = 2;
+            found->second.type = request[msg::kValueType];
+            found->second.bytes.assign(request + msg::kValue,
+                                       request + msg::kValue + std::min<std::size_t>(length, msg::kMaxText));
+            reply[msg::kStatus] = msg::kReplyOk;
         }
     } else {
         return false;  // a time-out notice, or something we do not know
@@ -193,7 +198,7 @@ void Serve(unsigned int slot, std::atomic<bool>& running) {
             std::uint8_t old[qv::shm::kSlotSize];
             std::memcpy(old, reply, sizeof old);
             qv::shm::WriteU16(old, static_cast<std::uint16_t>(qv::shm::ReadU16(reply) + 1000 + i));
-            old[35] = 3;
+            old[msg::kStatus] = msg::kReplyGeneralError;
             qv::shm::RingAppend(in, old);
         }
         qv::shm::RingAppend(in, reply);
@@ -223,16 +228,16 @@ int main() {
         } else if (command == "connect" || command == "record" || command == "trap") {
             int kind = 1;
             if (command == "record") words >> kind;
-            if (command == "trap") kind = 2;
+            if (command == "trap") kind = rec::kTrap;
             int pen = 0, appId = 0, appInst = 0;
             words >> pen >> appId >> appInst;
             FillIdentity(record, pen, appId, appInst, kind);
             if (command == "trap") {
                 int value = 0;
                 words >> value;
-                record[6] = 1;  // trap mark
-                record[38] = 2;
-                qv::shm::WriteI32(record + 40, value);
+                record[rec::kTrapMark] = rec::kDeliverMark;
+                record[rec::kValueType] = qv::shm::kValueInteger;
+                qv::shm::WriteI32(record + rec::kValue, value);
             }
             Say(Append(record) ? "appended" : "full");
         } else if (command == "flood") {
@@ -298,11 +303,13 @@ int main() {
                 Say("empty");
             } else {
                 std::ostringstream text;
-                text << "out seq=" << qv::shm::ReadU16(record) << " pen=" << qv::shm::ReadU16(record + 2)
-                     << " appid=" << int(static_cast<std::int8_t>(record[4]))
-                     << " appinst=" << int(static_cast<std::int8_t>(record[5])) << " op=" << int(record[34])
-                     << " b35=" << int(record[35]) << " b39=" << int(record[39]) << " b40=" << int(record[40])
-                     << " m1000=" << int(record[1000]) << " m1001=" << int(record[1001]);
+                text << "out seq=" << qv::shm::ReadU16(record + msg::kSequence)
+                     << " pen=" << qv::shm::ReadU16(record + msg::kPen)
+                     << " appid=" << int(static_cast<std::int8_t>(record[msg::kNoticeAppId]))
+                     << " appinst=" << int(static_cast<std::int8_t>(record[msg::kNoticeAppInst]))
+                     << " op=" << int(record[msg::kOperation]) << " b35=" << int(record[msg::kStatus])
+                     << " b39=" << int(record[msg::kValueAttribute]) << " b40=" << int(record[msg::kValue])
+                     << " m1000=" << int(record[msg::kMarker1]) << " m1001=" << int(record[msg::kMarker2]);
                 Say(text.str());
             }
         } else if (command == "var") {
@@ -349,8 +356,8 @@ int main() {
             Say("full");
         } else if (command == "stats") {
             std::lock_guard<std::mutex> guard(g_serveLock);
-            Say("ops get=" + std::to_string(g_received[3]) + " getnext=" + std::to_string(g_received[5]) +
-                " set=" + std::to_string(g_received[7]));
+            Say("ops get=" + std::to_string(g_received[msg::kGet]) + " getnext=" +
+                std::to_string(g_received[msg::kGetNext]) + " set=" + std::to_string(g_received[msg::kSet]));
         } else if (command == "lastset") {
             std::lock_guard<std::mutex> guard(g_serveLock);
             Say(g_lastSet);

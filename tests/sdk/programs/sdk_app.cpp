@@ -4,7 +4,7 @@
 //   status                    "status connected=C session=S connects=N timeouts=T losses=L"
 //   trap int SUFFIX N         Application::RaiseTrap with an integer
 //   trap text SUFFIX WORDS    Application::RaiseTrap with the rest of the line
-//   pause on|off              SetKeepAlivePausedForTesting
+//   pause on|off              TestAccess::SetKeepAlivePaused
 //   stop                      Application::Stop
 //   burst PRODUCER COUNT      appends COUNT tagged trap records through a BaseRing
 //                             of its own, retrying while the ring is full:
@@ -33,6 +33,7 @@
 
 #include "qvsnmp/application.h"
 #include "tagged_record.h"
+#include "test_access.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ int main() {
         } else if (command == "pause" && app) {
             std::string on;
             words >> on;
-            app->SetKeepAlivePausedForTesting(on == "on");
+            qvsnmp::detail::TestAccess::SetKeepAlivePaused(*app, on == "on");
             Say(on == "on" ? "paused" : "resumed");
         } else if (command == "stop" && app) {
             app->Stop();
@@ -119,7 +120,7 @@ int main() {
             auto ring = qvsnmp::BaseRing::Open(std::chrono::seconds(60));
             int appended = 0;
             bool abandoned = false;
-            std::uint8_t record[1024];
+            std::uint8_t record[qv::shm::kSlotSize];
             while (ring && appended < count) {
                 qv::test::FillTaggedRecord(record, producer, appended);
                 const auto result = ring->AppendRecord(record);
@@ -136,7 +137,7 @@ int main() {
         } else if (command == "holdlock") {
             static std::unique_ptr<qvsnmp::BaseRing> held;  // kept until the process dies
             held = qvsnmp::BaseRing::Open();
-            Say(held && held->HoldLockForTesting() ? "holding" : "not holding");
+            Say(held && qvsnmp::detail::TestAccess::HoldAppendLock(*held) ? "holding" : "not holding");
         } else if (command == "rawtrap") {
             int appId = 0, number = 0;
             words >> appId >> number;

@@ -1,6 +1,13 @@
-#include "agent/agent_state.h"
+#include "worker/worker_thread.h"
 
-namespace qv::agent {
+#include "worker/service_worker.h"
+
+namespace qv::worker {
+
+HANDLE g_hWorkerThread = nullptr;
+DWORD g_dwWorkerThreadId = 0;
+HANDLE g_hWorkerReady = nullptr;
+
 namespace {
 
 // Set when a worker did not end within its wait. It keeps running on the
@@ -12,6 +19,22 @@ bool g_workerOutlivedStop = false;
 constexpr DWORD kRepostIntervalMs = 10;
 
 }  // namespace
+
+bool StartServiceWorker() {
+    DWORD threadId = 0;
+    g_hWorkerReady = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_hWorkerThread = ::CreateThread(nullptr, 0, ServiceWorkerThreadProc, g_hWorkerReady, 0, &threadId);
+    if (g_hWorkerThread == nullptr) return false;
+    g_dwWorkerThreadId = threadId;
+    // Start-up returns only once the worker runs and has its message queue. A
+    // worker still starting when the module is unloaded without
+    // SnmpExtensionClose would otherwise wait for the loader's lock (for its
+    // thread attach on Windows, for registering its thread-local queue on
+    // Linux) while the detach waits for it: the detach would give up after its
+    // full wait, and the worker would then run in an unloaded module.
+    if (g_hWorkerReady != nullptr) ::WaitForSingleObject(g_hWorkerReady, kWorkerReadyWaitMs);
+    return true;
+}
 
 bool StopServiceWorker() {
     if (g_hWorkerThread != nullptr) {
@@ -36,4 +59,11 @@ bool StopServiceWorker() {
     return !g_workerOutlivedStop;
 }
 
-}  // namespace qv::agent
+void CloseWorkerReadyEvent() {
+    if (g_hWorkerReady != nullptr) {
+        ::CloseHandle(g_hWorkerReady);
+        g_hWorkerReady = nullptr;
+    }
+}
+
+}  // namespace qv::worker
