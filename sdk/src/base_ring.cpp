@@ -50,7 +50,7 @@ constexpr auto kTrapRetry = std::chrono::milliseconds(5);
 
 bool IsPendingTrap(const std::uint8_t* slot) {
     return qv::shm::LoadShared(slot[detail::record::kKind]) == detail::record::kTrap &&
-           qv::shm::LoadShared(slot[detail::record::kTrapMark]) == 1;
+           qv::shm::LoadShared(slot[detail::record::kTrapMark]) == detail::record::kDeliverMark;
 }
 
 // Whether one more trap record leaves the walk room, making room when that is

@@ -8,7 +8,7 @@
 
 #include "qv_windows.h"
 #include "qvsnmp/base_ring.h"
-#include "shm/layout.h"
+#include "shm/wire.h"
 #include "shm/ring.h"
 #include "shm/shared_access.h"
 #include "support/test_environment.h"
@@ -44,7 +44,7 @@ protected:
     void PutTrapAt(std::uint16_t slot) {
         std::uint8_t* record = qv::shm::SlotAddress(base_, slot);
         record[qv::shm::record::kKind] = qv::shm::record::kTrap;
-        record[6] = 1;  // trap mark
+        record[qv::shm::record::kTrapMark] = qv::shm::record::kDeliverMark;
     }
     AppendStatus Trap() { return ring_->AppendTrap({39917, 1, 1}, {5}, qvsnmp::Value::Integer(1)).status; }
 
