@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -17,13 +16,14 @@ int FreeUdpPort() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(fd);
     return ntohs(address.sin_port);
 }
+
+std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
 
 ToolResult RunProgram(const std::vector<std::string>& command, std::chrono::milliseconds timeout) {
     // Through the shell for its 2>&1: error messages come in order with the output.
@@ -37,67 +37,62 @@ ToolResult RunProgram(const std::vector<std::string>& command, std::chrono::mill
     };
     ToolResult result;
     while (auto line = process.ReadLine(left())) result.output += *line + "\n";
-    // Output closed before the time ran out: the program is done or nearly.
-    // Otherwise it is killed (by the destructor) and counts as timed out.
+    // Output closed in time: the program is done or nearly; otherwise the
+    // destructor kills it and it counts as timed out.
     result.status = left().count() > 0 ? process.Wait(10s).value_or(-1) : -1;
     return result;
 }
 
-ToolResult Snmp(const std::string& tool, const std::vector<std::string>& arguments,
-                std::chrono::milliseconds timeout) {
-    std::vector<std::string> command{tool, "-m", "", "-On"};
+ToolResult Snmp(const std::string& tool, const std::string& target, std::vector<std::string> arguments,
+                const std::string& community, const std::string& version, const std::string& seconds) {
+    std::vector<std::string> command{tool, "-m", "", "-On", "-v", version, "-c", community, "-t", seconds, "-r", "0",
+                                     target};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunProgram(command, timeout);
+    return RunProgram(command);
 }
 
-std::string Ask(test::ChildProcess& process, const std::string& command) {
-    process.Write(command + "\n");
-    return process.ReadLine(10s).value_or("<no answer>");
+Program::Program(const std::string& path, const std::string& start) {
+    process_ = std::make_unique<test::ChildProcess>(path, std::vector<std::string>{});
+    EXPECT_TRUE(process_->WaitForLine("ready", 10s));
+    if (!start.empty()) {
+        EXPECT_EQ(Command(start), "started");
+    }
 }
 
-Application::Application(int pen, int appId, int appInst) : pen_(pen), appId_(appId), appInst_(appInst) {
-    process_ = std::make_unique<test::ChildProcess>(QV_TEST_APP, std::vector<std::string>{});
-    process_->WaitForLine("ready", 10s);
+Program::~Program() {
+    if (process_->Wait(0ms)) return;
+    process_->Write("quit\n");
+    if (!process_->Wait(30s)) process_->Kill(SIGKILL);
 }
 
-bool Application::Connect(std::chrono::milliseconds timeout) {
-    const std::string identity = std::to_string(pen_) + " " + std::to_string(appId_) + " " + std::to_string(appInst_);
-    if (Ask(*process_, "map") != "mapped") return false;
-    if (Ask(*process_, "keepalive " + identity + " 300") != "keeping") return false;
+std::string Program::Command(const std::string& command) {
+    process_->Write(command + "\n");
+    return process_->ReadLine(10s).value_or("<no answer>");
+}
+
+std::unique_ptr<Program> TestApp(int pen, int appId, int appInst) {
+    auto app = std::make_unique<Program>(QV_TEST_APP, "");
+    const std::string identity = std::to_string(pen) + " " + std::to_string(appId) + " " + std::to_string(appInst);
+    EXPECT_EQ(app->Command("map"), "mapped");
+    EXPECT_EQ(app->Command("keepalive " + identity + " 300"), "keeping");
     std::string slot;
-    const bool found = Eventually(
-        [&] {
-            slot = Ask(*process_, "find " + identity);
-            return slot != "slot -1";
-        },
-        timeout);
-    if (!found) return false;
-    slot_ = std::stoi(slot.substr(5));
-    const std::string index = std::to_string(slot_);
-    return Ask(*process_, "open " + index) == "opened" && Ask(*process_, "serve " + index) == "serving" &&
-           Ask(*process_, "up " + index) == "up";
+    EXPECT_TRUE(Eventually([&] { return (slot = app->Command("find " + identity)) != "slot -1"; }));
+    slot = slot.substr(5);
+    EXPECT_EQ(app->Command("open " + slot), "opened");
+    EXPECT_EQ(app->Command("serve " + slot), "serving");
+    EXPECT_EQ(app->Command("up " + slot), "up");
+    return app;
 }
 
-bool Application::Var(const std::string& tail, const std::string& type, const std::string& value) {
-    return Ask(*process_, "var " + tail + " " + type + " " + value) == "var";
-}
-
-Application::~Application() {
-    if (!process_->Wait(0ms)) Quit();
-}
-
-void Application::Quit() {
-    Ask(*process_, "quit");
-    process_->Wait(10s);
+std::unique_ptr<Program> SdkApp(int appId) {
+    auto app = std::make_unique<Program>(QV_SDK_TEST_APP, "start 39917 " + std::to_string(appId) + " 1");
+    EXPECT_TRUE(Eventually([&] { return app->Command("status").find("connected=1") != std::string::npos; }));
+    return app;
 }
 
 Host::Host(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--module", QV_MODULE});
     process_ = std::make_unique<test::ChildProcess>(QV_HOST, arguments);
-}
-
-Host::~Host() {
-    if (process_) Stop(SIGTERM);
 }
 
 std::optional<int> Host::Stop(int signal) {
@@ -106,27 +101,22 @@ std::optional<int> Host::Stop(int signal) {
 }
 
 std::unique_ptr<test::ChildProcess> StartTrapReceiver(const test::IsolatedEnvironment& environment, int port,
-                                                      const std::string& logFile) {
+                                                      const std::filesystem::path& log) {
     const auto config = environment.DriveC() / "snmptrapd.conf";
     std::ofstream(config) << "disableAuthorization yes\n";
-    std::vector<std::string> arguments{"-C", "-c", config.string(), "-f", "-On", "-m", "", "-M", "/dev/null"};
-    for (const std::string& word : logFile.empty() ? std::vector<std::string>{"-Lo"}
-                                                   : std::vector<std::string>{"-Lf", logFile}) {
-        arguments.push_back(word);
-    }
-    arguments.push_back("udp:127.0.0.1:" + std::to_string(port));
-    return std::make_unique<test::ChildProcess>(QV_SNMPTRAPD, arguments);
+    return std::make_unique<test::ChildProcess>(
+        QV_SNMPTRAPD, std::vector<std::string>{"-C", "-c", config.string(), "-f", "-On", "-m", "", "-M", "/dev/null",
+                                               "-Lf", log.string(), "udp:" + Loopback(port)});
 }
 
-std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<Application>>& applications) {
-    applications.push_back(std::make_unique<Application>(39917, 2, 1));
-    applications.push_back(std::make_unique<Application>(39917, 1, 1));
-    applications.push_back(std::make_unique<Application>(5113, 4, 2));
-    for (auto& application : applications) EXPECT_TRUE(application->Connect());
-    EXPECT_TRUE(applications[0]->Var("2.1.1", "int", "21"));
-    EXPECT_TRUE(applications[1]->Var("1.1.1", "int", "-7"));
-    EXPECT_TRUE(applications[1]->Var("1.1.2", "str", "hello"));
-    EXPECT_TRUE(applications[2]->Var("4.2.9", "str", "five"));
+std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<Program>>& applications) {
+    applications.push_back(TestApp(39917, 2, 1));
+    applications.push_back(TestApp(39917, 1, 1));
+    applications.push_back(TestApp(5113, 4, 2));
+    EXPECT_EQ(applications[0]->Command("var 2.1.1 int 21"), "var");
+    EXPECT_EQ(applications[1]->Command("var 1.1.1 int -7"), "var");
+    EXPECT_EQ(applications[1]->Command("var 1.1.2 str hello"), "var");
+    EXPECT_EQ(applications[2]->Command("var 4.2.9 str five"), "var");
     return {".1.3.6.1.4.1.5113.4.2.9 = STRING: \"five\"",
             ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: -7",
             ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"",
@@ -137,25 +127,10 @@ std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<App
 
 void HostFixture::StartHost(std::vector<std::string> extra) {
     port_ = FreeUdpPort();
-    std::vector<std::string> arguments{"--listen", "udp:127.0.0.1:" + std::to_string(port_), "--rw-community",
-                                       "private"};
+    std::vector<std::string> arguments{"--listen", "udp:" + Loopback(port_), "--rw-community", "private"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     host_ = std::make_unique<Host>(arguments);
-    ASSERT_TRUE(Eventually([&] { return Get(kStatus).status == 0; })) << "the host never answered";
-}
-
-ToolResult HostFixture::Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& community,
-                             const std::string& version, const std::string& timeout) {
-    std::vector<std::string> all{"-v", version, "-c", community.empty() ? (tool == "snmpset" ? "private" : "public") : community,
-                                 "-t", timeout, "-r", "0", "127.0.0.1:" + std::to_string(port_)};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return Snmp(tool, all, 60s);
-}
-
-std::unique_ptr<Application> HostFixture::Connect(int pen, int appId, int appInst) {
-    auto application = std::make_unique<Application>(pen, appId, appInst);
-    EXPECT_TRUE(application->Connect());
-    return application;
+    ASSERT_TRUE(Eventually([&] { return Tool("snmpget", {kStatus}).status == 0; })) << "the host never answered";
 }
 
 bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout) {
@@ -176,8 +151,7 @@ int Occurrences(const std::string& text, const std::string& part) {
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream stream(text);
-    std::string line;
-    while (std::getline(stream, line)) {
+    for (std::string line; std::getline(stream, line);) {
         if (!line.empty()) lines.push_back(line);
     }
     return lines;
