@@ -2,15 +2,17 @@
 // host, snmptrapd and the applications of tests/agent and tests/sdk.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <fstream>
 #include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include <sstream>
+#include <thread>
 
 #include "support/child_process.h"
 #include "support/test_environment.h"
@@ -21,75 +23,142 @@ using namespace std::chrono_literals;
 inline const std::string kStatus = ".1.3.6.1.4.1.44821";
 
 // A UDP port on 127.0.0.1 that nobody had bound a moment ago.
-int FreeUdpPort();
-std::string Loopback(int port);  // "127.0.0.1:port"
+inline int FreeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+inline std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+inline bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout = 20s) {
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(100ms)) {
+        if (probe()) return true;
+    }
+    return probe();
+}
+
+inline int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
 
 struct ToolResult {
     int status = -1;     // exit status; -1 when it had to be killed
     std::string output;  // standard output and standard error, in order
 };
-ToolResult RunProgram(const std::vector<std::string>& command, std::chrono::milliseconds timeout = 60s);
-// A net-snmp tool without MIB files, numeric OIDs, no retries: `tool` -v
-// `version` -c `community` -t `seconds` `target` then `arguments`.
-ToolResult Snmp(const std::string& tool, const std::string& target, std::vector<std::string> arguments,
-                const std::string& community = "public", const std::string& version = "2c",
-                const std::string& seconds = "5");
+inline ToolResult RunProgram(std::vector<std::string> command) {
+    command.insert(command.begin(), {"-c", "exec \"$0\" \"$@\" 2>&1"});
+    test::ChildProcess process("/bin/sh", command);
+    process.CloseInput();
+    ToolResult result;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    auto left = [&] { return std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()); };
+    while (auto line = process.ReadLine(left())) result.output += *line + "\n";
+    // Output closed in time: the program is done or nearly; otherwise the
+    // destructor kills it and it counts as timed out.
+    result.status = left().count() > 0 ? process.Wait(10s).value_or(-1) : -1;
+    return result;
+}
+// A net-snmp tool without MIB files, numeric OIDs and no retries.
+inline ToolResult Snmp(const std::string& tool, int port, std::vector<std::string> arguments,
+                       const std::string& community = "public", const std::string& version = "2c",
+                       const std::string& seconds = "5") {
+    arguments.insert(arguments.begin(), {tool, "-m", "", "-On", "-v", version, "-c", community, "-t", seconds, "-r", "0",
+                                         Loopback(port)});
+    return RunProgram(arguments);
+}
 
-// A helper program that reads a command per line and answers with one line.
+// A helper program that takes a command per line and answers with one line.
 class Program {
 public:
-    Program(const std::string& path, const std::string& start);
-    ~Program();
-    std::string Command(const std::string& command);
-    void Kill() { process_->Kill(SIGKILL); process_->Wait(10s); }
+    explicit Program(const std::string& path) : process_(path, {}) { EXPECT_TRUE(process_.WaitForLine("ready", 10s)); }
+    ~Program() {
+        if (process_.Wait(0ms)) return;
+        process_.Write("quit\n");
+        if (!process_.Wait(30s)) process_.Kill(SIGKILL);
+    }
+    std::string operator()(const std::string& command) {
+        process_.Write(command + "\n");
+        return process_.ReadLine(10s).value_or("<no answer>");
+    }
+    // The answers to `commands`, sent one after the other, joined by "|".
+    std::string All(const std::vector<std::string>& commands) {
+        std::string answers;
+        for (const auto& command : commands) answers += (answers.empty() ? "" : "|") + (*this)(command);
+        return answers;
+    }
+    void Kill() { process_.Kill(SIGKILL), process_.Wait(10s); }
 
 private:
-    std::unique_ptr<test::ChildProcess> process_;
+    test::ChildProcess process_;
 };
 
-// tests/agent/programs/test_app: serves variables `var`ies, answers in the
-// `mode` it is told and counts what it was asked (`stats`).
-std::unique_ptr<Program> TestApp(int pen, int appId, int appInst);
-// tests/sdk/programs/sdk_app under 39917.appId.1, connected.
-std::unique_ptr<Program> SdkApp(int appId);
+// tests/agent/programs/test_app, connected: serves what it is told (`var`),
+// answers in the `mode` it is told, counts what it was asked (`stats`).
+inline std::unique_ptr<Program> TestApp(int pen, int appId, int appInst) {
+    auto app = std::make_unique<Program>(QV_TEST_APP);
+    const std::string identity = std::to_string(pen) + " " + std::to_string(appId) + " " + std::to_string(appInst);
+    EXPECT_EQ(app->All({"map", "keepalive " + identity + " 300"}), "mapped|keeping");
+    std::string slot;
+    EXPECT_TRUE(Eventually([&] { return (slot = (*app)("find " + identity).substr(5)) != "-1"; }));
+    EXPECT_EQ(app->All({"open " + slot, "serve " + slot, "up " + slot}), "opened|serving|up");
+    return app;
+}
 
-// The host `snmp` with the module under test; SIGTERM when destroyed.
-class Host {
-public:
-    explicit Host(std::vector<std::string> arguments);
-    ~Host() { Stop(SIGTERM); }
-    pid_t Pid() const { return process_->Pid(); }
-    std::optional<int> Stop(int signal);
+// tests/sdk/programs/sdk_app as 39917.appId.1, connected.
+inline std::unique_ptr<Program> SdkApp(int appId) {
+    auto app = std::make_unique<Program>(QV_SDK_TEST_APP);
+    EXPECT_EQ((*app)("start 39917 " + std::to_string(appId) + " 1"), "started");
+    EXPECT_TRUE(Eventually([&] { return (*app)("status").find("connected=1") != std::string::npos; }));
+    return app;
+}
 
-private:
-    std::unique_ptr<test::ChildProcess> process_;
-};
+// The host with the module under test.
+inline std::unique_ptr<test::ChildProcess> StartHost(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--module", QV_MODULE});
+    return std::make_unique<test::ChildProcess>(QV_HOST, arguments);
+}
+inline std::optional<int> Stop(test::ChildProcess& process, int signal = SIGTERM) {
+    process.Kill(signal);
+    return process.Wait(30s);
+}
 
 // snmptrapd on 127.0.0.1:`port`, logging what it receives into `log`.
-std::unique_ptr<test::ChildProcess> StartTrapReceiver(const test::IsolatedEnvironment& environment, int port,
-                                                      const std::filesystem::path& log);
+inline std::unique_ptr<test::ChildProcess> StartTrapReceiver(const test::IsolatedEnvironment& environment, int port,
+                                                             const std::filesystem::path& log) {
+    std::ofstream(environment.DriveC() / "snmptrapd.conf") << "disableAuthorization yes\n";
+    return std::make_unique<test::ChildProcess>(
+        QV_SNMPTRAPD, std::vector<std::string>{"-C", "-c", (environment.DriveC() / "snmptrapd.conf").string(), "-f",
+                                               "-On", "-m", "", "-M", "/dev/null", "-Lf", log.string(),
+                                               "udp:" + Loopback(port)});
+}
 
 // 39917.2.1, 39917.1.1 and 5113.4.2 connected in that order, with variables;
 // returns the lines a walk of 1.3.6.1.4.1 shows for them, the status last.
-std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<Program>>& applications);
-
-// The host as an embedded master on a free loopback port, rw community "private".
-class HostFixture : public ::testing::Test {
-protected:
-    void StartHost(std::vector<std::string> extra = {});
-    ToolResult Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& community = "public",
-                    const std::string& version = "2c", const std::string& seconds = "5") {
-        return Snmp(tool, Loopback(port_), std::move(arguments), community, version, seconds);
+inline std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<Program>>& apps) {
+    for (const auto& [pen, appId, appInst] : {std::tuple{39917, 2, 1}, {39917, 1, 1}, {5113, 4, 2}}) {
+        apps.push_back(TestApp(pen, appId, appInst));
     }
-    std::string Get(const std::string& oid) { return Tool("snmpget", {oid}).output; }
-
-    test::IsolatedEnvironment environment_;
-    int port_ = 0;
-    std::unique_ptr<Host> host_;
-};
-
-bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout = 20s);
-int Occurrences(const std::string& text, const std::string& part);
-std::vector<std::string> Lines(const std::string& text);
+    EXPECT_EQ((*apps[0])("var 2.1.1 int 21"), "var");
+    EXPECT_EQ(apps[1]->All({"var 1.1.1 int -7", "var 1.1.2 str hello"}), "var|var");
+    EXPECT_EQ((*apps[2])("var 4.2.9 str five"), "var");
+    return {".1.3.6.1.4.1.5113.4.2.9 = STRING: \"five\"", ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: -7",
+            ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"", ".1.3.6.1.4.1.39917.2.1.1 = INTEGER: 21",
+            ".1.3.6.1.4.1.44821 = STRING: \"S[0]: Up(2) Pen(39917) ApId(2) ApInst(1)   "
+            "S[1]: Up(2) Pen(39917) ApId(1) ApInst(1)   S[2]: Up(2) Pen(5113) ApId(4) ApInst(2)   \""};
+}
 
 }  // namespace qv::e2e

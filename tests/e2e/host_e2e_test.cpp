@@ -1,14 +1,6 @@
 // The host as an embedded master agent: how net-snmp's PDUs, errors and traps
-// map onto the module, seen through net-snmp's own tools.
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// map onto the module, and the host's own faults, seen through net-snmp's tools.
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
 
@@ -17,20 +9,46 @@
 namespace qv::e2e {
 namespace {
 
-using HostTest = HostFixture;
-const std::string kEndOfMib = " = No more variables left in this MIB View (It is past the end of the MIB tree)";
+class HostTest : public ::testing::Test {
+protected:
+    void StartHost(std::vector<std::string> extra = {}) {
+        port_ = FreeUdpPort();
+        extra.insert(extra.begin(), {"--listen", "udp:" + Loopback(port_), "--rw-community", "private"});
+        host_ = e2e::StartHost(extra);
+        ASSERT_TRUE(Eventually([&] { return Tool("snmpget", {kStatus}).status == 0; })) << "the host never answered";
+    }
+    void TearDown() override {
+        apps_.clear();
+        if (host_) {
+            EXPECT_EQ(Stop(*host_), 0);
+        }
+        host_.reset();
+        EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
+    }
+    ToolResult Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& community = "public",
+                    const std::string& version = "2c", const std::string& seconds = "5") {
+        return Snmp(tool, port_, std::move(arguments), community, version, seconds);
+    }
+    std::string Get(const std::string& oid) { return Tool("snmpget", {oid}).output; }
+    std::string Traps() const { return test::ReadFileBytes(environment_.DriveC() / "traps.log"); }
+
+    test::IsolatedEnvironment environment_;
+    int port_ = 0;
+    std::unique_ptr<test::ChildProcess> host_;
+    std::vector<std::unique_ptr<Program>> apps_;
+};
 
 TEST_F(HostTest, WalksCrossApplicationsInOidOrderAndEndAtTheEndOfTheMib) {
     StartHost();
-    std::vector<std::unique_ptr<Program>> applications;
-    const std::vector<std::string> expected = StartWalkedApplications(applications);
-    for (const auto& [tool, version] : std::vector<std::pair<std::string, std::string>>{
-             {"snmpwalk", "2c"}, {"snmpbulkwalk", "2c"}, {"snmpwalk", "1"}}) {
+    const std::vector<std::string> expected = StartWalkedApplications(apps_);
+    for (const auto& [tool, version, end] : {std::tuple{"snmpwalk", "1", "End of MIB"},
+             {"snmpwalk", "2c", " = No more variables left in this MIB View (It is past the end of the MIB tree)"},
+             {"snmpbulkwalk", "2c", " = No more variables left in this MIB View (It is past the end of the MIB tree)"}}) {
         const ToolResult walk = Tool(tool, {".1.3.6.1.4.1"}, "public", version);
         EXPECT_EQ(walk.status, 0) << walk.output;
         auto lines = Lines(walk.output);
         ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.back(), version == "1" ? "End of MIB" : kStatus + kEndOfMib);
+        EXPECT_EQ(lines.back(), (version == std::string("1") ? "" : kStatus) + end);
         lines.pop_back();
         EXPECT_EQ(lines, expected) << tool << " -v" << version;
     }
@@ -41,142 +59,143 @@ TEST_F(HostTest, WalksCrossApplicationsInOidOrderAndEndAtTheEndOfTheMib) {
 TEST_F(HostTest, ModuleStatusesReachManagersAsV1AndV2cErrors) {
     StartHost();
     EXPECT_EQ(Get(kStatus), kStatus + " = STRING: \"No active session\"\n");
-    auto app = TestApp(39917, 1, 1);
-    ASSERT_EQ(app->Command("var 1.1.1 int -7"), "var");
-    ASSERT_EQ(app->Command("var 1.1.2 str hello"), "var");
-    EXPECT_EQ(Tool("snmpget", {".1.3.6.1.4.1.39917.1.1.1", ".1.3.6.1.4.1.39917.1.1.9", ".1.3.6.1.4.1.39917.5.5.5"})
-                  .output,
-              ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: -7\n"
-              ".1.3.6.1.4.1.39917.1.1.9 = No Such Instance currently exists at this OID\n"
-              ".1.3.6.1.4.1.39917.5.5.5 = No Such Object available on this agent at this OID\n");
-    EXPECT_EQ(Tool("snmpgetnext", {".1.3.6.1.4.1.39917.1.1.1"}).output, ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"\n");
+    Program& app = *apps_.emplace_back(TestApp(39917, 1, 1));
+    ASSERT_EQ(app.All({"var 1.1.1 int -7", "var 1.1.2 str hello"}), "var|var");
+    const std::string owned = ".1.3.6.1.4.1.39917.1.1.1", missing = ".1.3.6.1.4.1.39917.7.1.1";
+    EXPECT_EQ(Tool("snmpget", {owned, ".1.3.6.1.4.1.39917.1.1.9", missing}).output,
+              owned + " = INTEGER: -7\n.1.3.6.1.4.1.39917.1.1.9 = No Such Instance currently exists at this OID\n" +
+                  missing + " = No Such Object available on this agent at this OID\n");
+    EXPECT_EQ(Tool("snmpgetnext", {owned}).output, ".1.3.6.1.4.1.39917.1.1.2 = STRING: \"hello\"\n");
+    EXPECT_EQ(Tool("snmpset", {owned, "i", "5", ".1.3.6.1.4.1.39917.1.1.2", "s", "world"}, "private").status, 0);
+    EXPECT_EQ(Tool("snmpget", {owned, ".1.3.6.1.4.1.39917.1.1.2"}).output,
+              owned + " = INTEGER: 5\n.1.3.6.1.4.1.39917.1.1.2 = STRING: \"world\"\n");
+    EXPECT_EQ(app("stats"), "ops get=4 getnext=1 set=2") << "each binding reaches the module once";
 
-    ToolResult set = Tool("snmpset", {".1.3.6.1.4.1.39917.1.1.1", "i", "5", ".1.3.6.1.4.1.39917.1.1.2", "s", "world"},
-                          "private");
-    EXPECT_EQ(set.status, 0) << set.output;
-    EXPECT_EQ(Tool("snmpget", {".1.3.6.1.4.1.39917.1.1.1", ".1.3.6.1.4.1.39917.1.1.2"}).output,
-              ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 5\n.1.3.6.1.4.1.39917.1.1.2 = STRING: \"world\"\n");
-    EXPECT_EQ(app->Command("stats"), "ops get=4 getnext=1 set=2") << "each binding reaches the module once";
-
-    // What a manager reads in the error line, by module status, version and community.
-    const std::string missing = ".1.3.6.1.4.1.39917.7.1.1";
-    const std::string owned = ".1.3.6.1.4.1.39917.1.1.1";
-    struct Case {
-        std::string tool, mode, oid, community, version, reason;
-    };
-    const std::vector<Case> cases{
-        {"snmpget", "normal", ".1.3.6.1.4.1.39917.1.1.9", "public", "1", "(noSuchName)"},
-        {"snmpget", "normal", missing, "public", "1", "(noSuchName)"},
-        {"snmpset", "normal", owned, "public", "2c", "noAccess"},
-        {"snmpset", "normal", missing, "private", "2c", "notWritable"},
-        {"snmpset", "normal", missing, "private", "1", "(readOnly)"},
-        {"snmpset", "status 6", owned, "private", "2c", "wrongValue"},
-        {"snmpset", "status 6", owned, "private", "1", "(badValue)"},
-        {"snmpset", "silent", owned, "private", "2c", "resourceUnavailable"},
-        {"snmpset", "silent", owned, "private", "1", "(genError)"},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(app->Command("mode " + c.mode), "mode " + c.mode.substr(0, c.mode.find(' ')));
-        std::vector<std::string> arguments{c.oid};
-        if (c.tool == "snmpset") arguments.insert(arguments.end(), {"i", "1"});
-        const ToolResult result = Tool(c.tool, arguments, c.community, c.version, "10");
-        EXPECT_NE(result.output.find("Reason: " + c.reason), std::string::npos)
-            << c.tool << " -v" << c.version << " " << c.mode << "\n" << result.output;
+    // tool, application mode, name, community, version: the error a manager reads.
+    for (const auto& [tool, mode, oid, community, version, reason] : std::vector<std::array<std::string, 6>>{
+             {"snmpget", "normal", ".1.3.6.1.4.1.39917.1.1.9", "public", "1", "(noSuchName)"},
+             {"snmpget", "normal", missing, "public", "1", "(noSuchName)"},
+             {"snmpset", "normal", owned, "public", "2c", "noAccess"},
+             {"snmpset", "normal", missing, "private", "2c", "notWritable"},
+             {"snmpset", "normal", missing, "private", "1", "(readOnly)"},
+             {"snmpset", "status 6", owned, "private", "2c", "wrongValue"},
+             {"snmpset", "status 6", owned, "private", "1", "(badValue)"},
+             {"snmpset", "silent", owned, "private", "2c", "resourceUnavailable"},
+             {"snmpset", "silent", owned, "private", "1", "(genError)"}}) {
+        ASSERT_EQ(app("mode " + mode), "mode " + mode.substr(0, mode.find(' ')));
+        std::vector<std::string> arguments{oid, "i", "1"};
+        if (tool == "snmpget") arguments.resize(1);
+        const std::string output = Tool(tool, arguments, community, version, "10").output;
+        EXPECT_NE(output.find("Reason: " + reason), std::string::npos) << tool << " -v" << version << " " << mode << output;
     }
     EXPECT_NE(Tool("snmpget", {kStatus}, "wrong").output.find("Timeout"), std::string::npos);
 }
 
 TEST_F(HostTest, RetransmissionsOfASlowRequestReachTheModuleOnce) {
     StartHost();
-    auto app = TestApp(39917, 1, 1);
-    ASSERT_EQ(app->Command("var 1.1.1 int 1"), "var");
+    Program& app = *apps_.emplace_back(TestApp(39917, 1, 1));
     // The application takes 1.5 s; the manager resends every 0.3 s.
-    ASSERT_EQ(app->Command("mode slow 1500"), "mode slow");
-    auto resent = [&](const std::string& tool, std::vector<std::string> arguments, const std::string& community) {
-        arguments.insert(arguments.begin(), {"-m", "", "-On", "-v", "2c", "-c", community, "-t", "0.3", "-r", "8",
-                                             Loopback(port_)});
-        arguments.insert(arguments.begin(), tool);
-        return RunProgram(arguments).output;
-    };
-    EXPECT_EQ(resent("snmpset", {".1.3.6.1.4.1.39917.1.1.1", "i", "42"}, "private"),
-              ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42\n");
-    EXPECT_EQ(resent("snmpget", {".1.3.6.1.4.1.39917.1.1.1"}, "public"), ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42\n");
-    EXPECT_EQ(app->Command("stats"), "ops get=1 getnext=0 set=1");
+    ASSERT_EQ(app.All({"var 1.1.1 int 1", "mode slow 1500"}), "var|mode slow");
+    const std::string value = ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42\n";
+    EXPECT_EQ(RunProgram({"snmpset", "-m", "", "-On", "-v2c", "-cprivate", "-t0.3", "-r8", Loopback(port_),
+                          ".1.3.6.1.4.1.39917.1.1.1", "i", "42"}).output, value);
+    EXPECT_EQ(RunProgram({"snmpget", "-m", "", "-On", "-v2c", "-cpublic", "-t0.3", "-r8", Loopback(port_),
+                          ".1.3.6.1.4.1.39917.1.1.1"}).output, value);
+    EXPECT_EQ(app("stats"), "ops get=1 getnext=0 set=1");
 }
 
 TEST_F(HostTest, TrapsReachSnmptrapdAsV1TrapsAndV2cNotifications) {
     const int trapPort = FreeUdpPort();
-    const auto log = environment_.DriveC() / "traps.log";
-    const auto trapd = StartTrapReceiver(environment_, trapPort, log);
+    const auto trapd = StartTrapReceiver(environment_, trapPort, environment_.DriveC() / "traps.log");
     StartHost({"--trap-sink", Loopback(trapPort), "--trap2-sink", Loopback(trapPort)});
-    auto app = TestApp(39917, 1, 1);
-    ASSERT_EQ(app->Command("trap 39917 1 1 42"), "appended");
-    const std::string binding = ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42";
-    ASSERT_TRUE(Eventually([&] { return Occurrences(test::ReadFileBytes(log), binding) == 2; }))
-        << test::ReadFileBytes(log);
-    const std::string text = test::ReadFileBytes(log);
+    Program& app = *apps_.emplace_back(TestApp(39917, 1, 1));
+    ASSERT_EQ(app("trap 39917 1 1 42"), "appended");
+    ASSERT_TRUE(Eventually([&] { return Occurrences(Traps(), ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42") == 2; }))
+        << Traps();
     // SNMPv1: enterprise-specific trap 1 of the record's enterprise; SNMPv2c:
-    // snmpTrapOID.0 = enterprise.0.1 after sysUpTime.0; both carry the
-    // record's time stamp.
+    // snmpTrapOID.0 = enterprise.0.1 after sysUpTime.0; both the record's time.
+    const std::string text = Traps();
     std::smatch v1, v2;
-    ASSERT_TRUE(std::regex_search(text, v1, std::regex(R"(\.1\.3\.6\.1\.4\.1\.39917 Enterprise Specific Trap \(1\) )"
-                                                       R"(Uptime: ([0-9:.]+))")))
-        << text;
-    ASSERT_TRUE(std::regex_search(text, v2, std::regex(R"(\.1\.3\.6\.1\.2\.1\.1\.3\.0 = Timeticks: \(([0-9]+)\) )"
-                                                       R"(([0-9:.]+))")))
-        << text;
+    ASSERT_TRUE(std::regex_search(text, v1, std::regex(R"(\.39917 Enterprise Specific Trap \(1\) Uptime: ([0-9:.]+))")));
+    ASSERT_TRUE(std::regex_search(text, v2, std::regex(R"(\.1\.3\.6\.1\.2\.1\.1\.3\.0 = Timeticks: \(([0-9]+)\) ([0-9:.]+))")));
     EXPECT_EQ(v1[1], v2[2]) << text;
     EXPECT_NE(v2[1], "0") << text;
-    EXPECT_NE(text.find(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.39917.0.1"), std::string::npos) << text;
+    EXPECT_NE(text.find("\t.1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.39917.0.1"), std::string::npos) << text;
     EXPECT_EQ(Occurrences(text, "TRAP, SNMP v1, community public"), 1) << text;
 }
 
-// "local-address state" of each socket the process holds, from /proc/net/<table>.
-std::vector<std::string> Sockets(pid_t pid, const std::string& table) {
-    std::set<std::string> inodes;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (target.starts_with("socket:[")) inodes.insert(target.substr(8, target.size() - 9));
-    }
-    std::vector<std::string> found;
-    std::ifstream in("/proc/net/" + table);
-    std::string line, skip, local, state, inode;
-    std::getline(in, line);
-    while (in >> skip >> local >> skip >> state >> skip >> skip >> skip >> skip >> skip >> inode) {
-        if (inodes.count(inode) != 0) found.push_back(local + " " + state);
-        std::getline(in, line);
-    }
-    return found;
-}
-
-TEST_F(HostTest, ListensOnlyOnTheGivenEndpoint) {
+TEST_F(HostTest, ListensOnlyOnTheGivenEndpointAndRefusesBadFlagsAndBusyEndpoints) {
     StartHost();
-    // No SMUX port 199 on every address, nothing but 127.0.0.1 and our port.
-    for (const char* table : {"tcp", "tcp6", "udp6"}) EXPECT_EQ(Sockets(host_->Pid(), table), std::vector<std::string>{});
-    char expected[32];
-    std::snprintf(expected, sizeof expected, "0100007F:%04X 07", port_);
-    EXPECT_EQ(Sockets(host_->Pid(), "udp"), std::vector<std::string>{expected});
-}
+    // One socket: no SMUX port 199, nothing but 127.0.0.1 and our port.
+    std::vector<std::string> sockets;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(host_->Pid()) + "/fd")) {
+        const std::string target = std::filesystem::read_symlink(entry.path()).string();
+        if (target.starts_with("socket:[")) sockets.push_back(target.substr(8, target.size() - 9));
+    }
+    ASSERT_EQ(sockets.size(), 1u);
+    char local[32];
+    std::snprintf(local, sizeof local, "0100007F:%04X ", port_);
+    EXPECT_TRUE(std::regex_search(test::ReadFileBytes("/proc/net/udp"),
+                                  std::regex(std::string(local) + ".* " + sockets[0] + " ")));
 
-TEST(HostCommandLineTest, BadFlagsAndBusyEndpointsEndWithStatusTwo) {
-    test::IsolatedEnvironment environment;
-    ToolResult result = RunProgram({QV_HOST, "--module", QV_MODULE, "--frobnicate"});
+    ToolResult result = RunProgram({QV_HOST, "--module", QV_MODULE, "--listen", "udp:" + Loopback(port_)});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.output.find("snmp: cannot listen on udp:" + Loopback(port_)), std::string::npos) << result.output;
+    result = RunProgram({QV_HOST, "--module", QV_MODULE, "--frobnicate"});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(Lines(result.output).size(), 1u) << result.output;
+}
 
-    const int port = FreeUdpPort();
-    const int taken = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    result = RunProgram({QV_HOST, "--module", QV_MODULE, "--listen", "udp:" + Loopback(port)});
-    ::close(taken);
-    EXPECT_EQ(result.status, 2);
-    EXPECT_NE(result.output.find("snmp: cannot listen on udp:" + Loopback(port)), std::string::npos) << result.output;
-    EXPECT_TRUE(environment.LeftoverSharedMemory().empty());
+TEST_F(HostTest, HostKilledAndRestartedWhileApplicationsKeepTheirMappings) {
+    StartHost();
+    apps_.push_back(SdkApp(1));
+    apps_.push_back(SdkApp(2));
+    const std::string kept = ".1.3.6.1.4.1.39917.1.1.3", dead = ".1.3.6.1.4.1.39917.2.1.1";
+    ASSERT_EQ(Tool("snmpset", {kept, "i", "33"}, "private").status, 0);
+    ASSERT_EQ(Get(dead), dead + " = INTEGER: 42\n");
+    const auto objectsBefore = environment_.LeftoverSharedMemory().size();
+
+    ASSERT_EQ(Stop(*host_, SIGKILL), -SIGKILL);
+    // While the host is down application 2 dies too: its row still says up,
+    // and its rings still hold what it last answered.
+    apps_[1]->Kill();
+    StartHost();
+    // From the new host's first answer on the dead application never answers;
+    // the survivor reconnects on its own with the value it kept.
+    EXPECT_TRUE(Eventually([&] {
+        EXPECT_EQ(Get(dead).find("INTEGER"), std::string::npos) << "stale answer";
+        return Get(kept) == kept + " = INTEGER: 33\n";
+    }));
+    EXPECT_NE((*apps_[0])("status").find("connects=2"), std::string::npos);
+    EXPECT_TRUE(Eventually([&] { return Get(kStatus).find("ApId(2)") == std::string::npos; })) << Get(kStatus);
+    // The dead application comes back; nothing of the killed processes is left.
+    apps_[1] = SdkApp(2);
+    EXPECT_EQ(Get(dead), dead + " = INTEGER: 42\n");
+    EXPECT_EQ(environment_.LeftoverSharedMemory().size(), objectsBefore);
+}
+
+TEST_F(HostTest, TrapBacklogOfAStalledHostReachesTheSinkWhole) {
+    const int trapPort = FreeUdpPort();
+    const auto trapd = StartTrapReceiver(environment_, trapPort, environment_.DriveC() / "traps.log");
+    StartHost({"--trap2-sink", Loopback(trapPort)});
+    Program& app = *apps_.emplace_back(SdkApp(1));
+    // While the host is stopped 100 traps of 900-byte texts pile up; its next
+    // trap walk takes them all at once, far more than one datagram carries.
+    ASSERT_EQ(::kill(host_->Pid(), SIGSTOP), 0);
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(app("trap text 5 backlog " + std::to_string(i) + " " + std::string(900, 'x')), "trap appended abandoned=0");
+    }
+    ASSERT_EQ(::kill(host_->Pid(), SIGCONT), 0);
+    std::set<std::string> received;
+    const std::regex backlog("\"backlog ([0-9]+) ");
+    Eventually([&] {
+        const std::string text = Traps();
+        for (std::sregex_iterator it(text.begin(), text.end(), backlog), end; it != end; ++it) {
+            received.insert((*it)[1]);
+        }
+        return received.size() == 100;
+    });
+    EXPECT_EQ(received.size(), 100u);
 }
 
 }  // namespace
