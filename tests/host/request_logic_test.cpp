@@ -11,45 +11,34 @@ namespace qv::host {
 namespace {
 
 Oid O(const std::string& text) { return ParseOid(text).value(); }
-const Oid kStatusView = O("1.3.6.1.4.1.44821");
-const Oid kView = O("1.3.6.1.4.1.39917");
+const Oid kStatusView = O("1.3.6.1.4.1.44821"), kView = O("1.3.6.1.4.1.39917");
+using enum Operation;
 
-// Applications publish variables. As the real module does, a GETNEXT stays in
-// the addressed application, the status variable answers every GET and
-// GETNEXT of its own name, a name nobody owns is readOnly.
+// Applications keyed by enterprise, AppId and AppInst, with variables. As the
+// real module does, a GETNEXT stays in the addressed application, the status
+// variable answers a GET and GETNEXT of its own name, a name nobody owns is
+// readOnly, a session not up says noSuchName.
 class FakeModule : public ModuleAccess {
 public:
-    struct App {
-        std::uint16_t pen;
-        std::uint8_t appId, appInst;
-        bool up;
-        std::map<Oid, Value> variables;
-    };
-    std::vector<App> apps;
+    std::map<std::tuple<std::uint32_t, std::uint8_t, std::uint8_t>, std::pair<bool, std::map<Oid, Value>>> apps;
     std::vector<std::pair<Operation, Oid>> calls;
     std::optional<ModuleAnswer> fixed;  // when set, the answer to everything
 
     ModuleAnswer Query(Operation operation, const VarBind& binding) override {
         calls.emplace_back(operation, binding.name);
         const Oid& name = binding.name;
-        if (fixed) return *fixed;
-        if (name == kStatusView) return {0, {name, Value::Octets("No active session")}};
-        for (const App& app : apps) {
-            if (name.size() < 9 || name[6] != app.pen || name[7] % 256 != app.appId || name[8] % 256 != app.appInst) {
-                continue;
-            }
-            if (!app.up) return {2, binding};
-            if (operation == Operation::Set) return {0, binding};
-            const auto found = operation == Operation::Get ? app.variables.find(name) : app.variables.upper_bound(name);
-            if (found == app.variables.end()) return {2, binding};
-            return {0, {found->first, found->second}};
-        }
-        return {4, binding};
+        if (fixed || name == kStatusView) return fixed.value_or(ModuleAnswer{0, {name, Value::Octets("status")}});
+        const auto app = name.size() < 9 ? apps.end() : apps.find({name[6], name[7] % 256, name[8] % 256});
+        if (app == apps.end()) return {4, binding};
+        const auto& [up, variables] = app->second;
+        const auto found = operation == Get ? variables.find(name) : variables.upper_bound(name);
+        if (!up || (operation != Set && found == variables.end())) return {2, binding};
+        return operation == Set ? ModuleAnswer{0, binding} : ModuleAnswer{0, {found->first, found->second}};
     }
     std::vector<Application> Applications(std::uint16_t pen) override {
-        std::vector<Application> result;
-        for (const App& app : apps) {
-            if (app.pen == pen) result.push_back({app.appId, app.appInst, app.up});
+        std::vector<Application> result;  // in session order, which is not OID order
+        for (auto it = apps.rbegin(); it != apps.rend(); ++it) {
+            if (std::get<0>(it->first) == pen) result.push_back({std::get<1>(it->first), std::get<2>(it->first), it->second.first});
         }
         return result;
     }
@@ -58,15 +47,13 @@ public:
 class RequestLogicTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Session order is not OID order; one application is not up, one has
-        // nothing, one has an AppId above 127.
-        module_.apps = {{39917, 200, 1, true, {{O("1.3.6.1.4.1.39917.200.1.1"), Value::Integer(200)}}},
-                        {39917, 2, 1, false, {{O("1.3.6.1.4.1.39917.2.1.1"), Value::Integer(21)}}},
-                        {39917, 1, 1, true,
-                         {{O("1.3.6.1.4.1.39917.1.1.1"), Value::Integer(11)},
-                          {O("1.3.6.1.4.1.39917.1.1.2"), Value::Octets("two")}}},
-                        {39917, 1, 2, true, {}},
-                        {44821, 3, 1, true, {{O("1.3.6.1.4.1.44821.3.1.7"), Value::Integer(7)}}}};
+        // One application is not up, one has nothing, one has an AppId above 127.
+        module_.apps[{39917, 200, 1}] = {true, {{O("1.3.6.1.4.1.39917.200.1.1"), Value::Integer(200)}}};
+        module_.apps[{39917, 2, 1}] = {false, {{O("1.3.6.1.4.1.39917.2.1.1"), Value::Integer(21)}}};
+        module_.apps[{39917, 1, 1}] = {true, {{O("1.3.6.1.4.1.39917.1.1.1"), Value::Integer(11)},
+                                              {O("1.3.6.1.4.1.39917.1.1.2"), Value::Octets("two")}}};
+        module_.apps[{39917, 1, 2}] = {true, {}};
+        module_.apps[{44821, 3, 1}] = {true, {{O("1.3.6.1.4.1.44821.3.1.7"), Value::Integer(7)}}};
     }
     std::vector<std::string> Walk(const Oid& view, Oid at) {
         std::vector<std::string> names;
@@ -75,7 +62,6 @@ protected:
             if (outcome.endOfView) return names;
             names.push_back(ToText(outcome.binding.name));
         }
-        ADD_FAILURE() << "the walk does not end";
         return names;
     }
     FakeModule module_;
@@ -85,29 +71,26 @@ TEST_F(RequestLogicTest, WalksGoFromApplicationToApplicationInOidOrderAndEnd) {
     EXPECT_EQ(Walk(kView, O("1.3.6.1.4.1")),
               (std::vector<std::string>{"1.3.6.1.4.1.39917.1.1.1", "1.3.6.1.4.1.39917.1.1.2", "1.3.6.1.4.1.39917.200.1.1"}));
     EXPECT_EQ(module_.calls.front().second, kView) << "a request before the view starts at the view";
-    for (const auto& [operation, name] : module_.calls) EXPECT_NE(name, O("1.3.6.1.4.1.39917.2.1")) << "not up";
+    for (const auto& call : module_.calls) EXPECT_NE(call.second, O("1.3.6.1.4.1.39917.2.1")) << "not up: not asked";
     // The status variable is found from before it, not from itself, and its
     // view goes on to the applications under its number.
     EXPECT_EQ(Walk(kStatusView, O("1.3.6.1.4.1.5")), (std::vector<std::string>{"1.3.6.1.4.1.44821", "1.3.6.1.4.1.44821.3.1.7"}));
     EXPECT_EQ(RunGetNext(module_, kStatusView, kStatusView, true).binding.name, kStatusView) << "inclusive";
 }
 
-TEST_F(RequestLogicTest, AnswersThatAreNotGreaterOutsideTheViewFailedOrUnsendableEndTheView) {
-    const Oid at = O("1.3.6.1.4.1.39917.1.1.5");
-    for (const ModuleAnswer& answer : std::vector<ModuleAnswer>{{0, {at, Value::Integer(1)}},
-                                                                {0, {O("1.3.6.1.4.1.39917.1.1.4"), Value::Integer(1)}},
-                                                                {0, {Oid{}, Value::Integer(1)}},
-                                                                {0, {O("1.3.6.1.4.1.5113.1.1.9"), Value::Integer(1)}},
-                                                                {13, {O("1.3.6.1.4.1.39917.1.1.6"), Value::Integer(1)}},
-                                                                {0, {O("1.3.6.1.4.1.39917.1.1.6"), Value{0x41, 0, {}}}}}) {
+TEST_F(RequestLogicTest, AnswersNotGreaterOutsideTheViewFailedOrUnsendableEndTheView) {
+    const Oid at = O("1.3.6.1.4.1.39917.1.1.5"), after = O("1.3.6.1.4.1.39917.1.1.6");
+    for (const ModuleAnswer& answer : std::vector<ModuleAnswer>{
+             {0, {at, Value::Integer(1)}}, {0, {O("1.3.6.1.4.1.39917.1.1.4"), {}}}, {0, {Oid{}, Value::Integer(1)}},
+             {0, {O("1.3.6.1.4.1.5113.1.1.9"), Value::Integer(1)}}, {13, {after, Value::Integer(1)}}, {0, {after, {0x41, 0, {}}}}}) {
         module_.fixed = answer;
         EXPECT_TRUE(RunGetNext(module_, kView, at, false).endOfView) << ToText(answer.binding.name);
     }
-    module_.fixed = ModuleAnswer{0, {O("1.3.6.1.4.1.39917.1.1.6"), Value::Integer(6)}};
+    module_.fixed = ModuleAnswer{0, {after, Value::Integer(6)}};
     EXPECT_EQ(RunGetNext(module_, kView, at, false), Outcome{.binding = module_.fixed->binding});
 }
 
-TEST_F(RequestLogicTest, GetsBecomeValuesV2cExceptionsV1NoSuchNameOrGenErr) {
+TEST_F(RequestLogicTest, GetsBecomeValuesV2cExceptionsV1NoSuchNameOrGenErrAndSetsGoOnce) {
     auto get = [&](SnmpVersion version, const char* name) { return RunGet(module_, version, O(name)); };
     EXPECT_EQ(get(SnmpVersion::V2c, "1.3.6.1.4.1.39917.1.1.1").binding.value, Value::Integer(11));
     EXPECT_EQ(get(SnmpVersion::V2c, "1.3.6.1.4.1.39917.1.1.9").exception, snmp::kNoSuchInstance);
@@ -115,43 +98,38 @@ TEST_F(RequestLogicTest, GetsBecomeValuesV2cExceptionsV1NoSuchNameOrGenErr) {
     EXPECT_EQ(get(SnmpVersion::V2c, "1.3.6.1.4.1.39917.9.9.1").exception, snmp::kNoSuchObject);
     EXPECT_EQ(get(SnmpVersion::V1, "1.3.6.1.4.1.39917.1.1.9").errorStatus, snmp::kNoSuchName);
     EXPECT_EQ(get(SnmpVersion::V1, "1.3.6.1.4.1.39917.9.9.1").errorStatus, snmp::kNoSuchName);
-    for (const ModuleAnswer& failure : {ModuleAnswer{13, {}}, ModuleAnswer{5, {}}, ModuleAnswer{0, {{}, Value{0x41, 0, {}}}}}) {
+    for (const ModuleAnswer& failure : {ModuleAnswer{13, {}}, ModuleAnswer{5, {}}, ModuleAnswer{0, {{}, {0x41, 0, {}}}}}) {
         module_.fixed = failure;
         EXPECT_EQ(get(SnmpVersion::V2c, "1.3.6.1.4.1.39917.1.1.1").errorStatus, snmp::kGenErr);
         EXPECT_EQ(get(SnmpVersion::V1, "1.3.6.1.4.1.39917.1.1.1").errorStatus, snmp::kGenErr);
     }
-}
-
-TEST_F(RequestLogicTest, SetIsForwardedOnceWithItsValue) {
+    module_.fixed.reset();
+    module_.calls.clear();
     const VarBind binding{O("1.3.6.1.4.1.39917.1.1.1"), Value::Octets("new")};
     EXPECT_EQ(RunSet(module_, SnmpVersion::V2c, binding).errorStatus, 0);
-    EXPECT_EQ(module_.calls, (std::vector<std::pair<Operation, Oid>>{{Operation::Set, binding.name}}));
+    EXPECT_EQ(module_.calls, (std::vector<std::pair<Operation, Oid>>{{Set, binding.name}}));
 }
 
 TEST(ManagerErrorStatusTest, MapsModuleStatusesByVersionAndOperation) {
-    using enum Operation;
     const struct {
         SnmpVersion version;
         Operation operation;
         int module, manager;
-    } cases[] = {{SnmpVersion::V1, Set, 13, snmp::kGenErr},      {SnmpVersion::V1, Get, 13, snmp::kGenErr},
-                 {SnmpVersion::V1, Set, 2, snmp::kNoSuchName},   {SnmpVersion::V1, Set, 3, snmp::kBadValue},
-                 {SnmpVersion::V1, Set, 4, snmp::kReadOnly},     {SnmpVersion::V1, Get, 4, snmp::kNoSuchName},
-                 {SnmpVersion::V1, Set, 5, snmp::kGenErr},       {SnmpVersion::V2c, Set, 4, snmp::kNotWritable},
-                 {SnmpVersion::V2c, Set, 2, snmp::kNoAccess},    {SnmpVersion::V2c, Set, 3, snmp::kWrongValue},
-                 {SnmpVersion::V2c, Set, 5, snmp::kGenErr},      {SnmpVersion::V2c, Set, 13, snmp::kResourceUnavailable},
+    } cases[] = {{SnmpVersion::V1, Set, 13, snmp::kGenErr}, {SnmpVersion::V1, Get, 13, snmp::kGenErr},
+                 {SnmpVersion::V1, Set, 2, snmp::kNoSuchName}, {SnmpVersion::V1, Set, 3, snmp::kBadValue},
+                 {SnmpVersion::V1, Set, 4, snmp::kReadOnly}, {SnmpVersion::V1, Get, 4, snmp::kNoSuchName},
+                 {SnmpVersion::V1, Set, 5, snmp::kGenErr}, {SnmpVersion::V2c, Set, 4, snmp::kNotWritable},
+                 {SnmpVersion::V2c, Set, 2, snmp::kNoAccess}, {SnmpVersion::V2c, Set, 3, snmp::kWrongValue},
+                 {SnmpVersion::V2c, Set, 5, snmp::kGenErr}, {SnmpVersion::V2c, Set, 13, snmp::kResourceUnavailable},
                  {SnmpVersion::V2c, Get, 13, snmp::kGenErr}};
     for (const auto& c : cases) {
         EXPECT_EQ(ManagerErrorStatus(c.version, c.operation, c.module), c.manager)
-            << (c.version == SnmpVersion::V1 ? "v1 " : "v2c ") << static_cast<int>(c.operation) << " " << c.module;
+            << int(c.version) << " " << int(c.operation) << " " << c.module;
     }
 }
 
 TEST(NotificationTest, EnterpriseSpecificTrapsBecomeEnterpriseZeroSpecific) {
-    Trap trap;
-    trap.enterprise = kView;
-    trap.generic = 6;
-    trap.specific = 1;
+    Trap trap{.enterprise = kView, .generic = 6, .specific = 1};
     EXPECT_EQ(NotificationOid(trap), O("1.3.6.1.4.1.39917.0.1"));
     EXPECT_FALSE(CarriesTrapEnterprise(trap));
     trap.generic = 3;  // linkUp
@@ -161,16 +139,8 @@ TEST(NotificationTest, EnterpriseSpecificTrapsBecomeEnterpriseZeroSpecific) {
 
 TEST(ModuleAloneTest, OnlyGetsOfAnEnterpriseRootSkipTheApplications) {
     auto alone = [](Operation operation, const char* name) { return AnsweredByModuleAlone({operation, kStatusView, O(name)}); };
-    EXPECT_TRUE(alone(Operation::Get, "1.3.6.1.4.1.44821"));
-    EXPECT_TRUE(alone(Operation::Get, "1.3.6.1.4.1.5113"));
-    EXPECT_FALSE(alone(Operation::Get, "1.3.6.1.4.1.44821.0"));
-    EXPECT_FALSE(alone(Operation::GetNext, "1.3.6.1.4.1.44821"));
-    EXPECT_FALSE(alone(Operation::Set, "1.3.6.1.4.1.44821"));
-}
-
-TEST(OidTest, ParsesAndPrints) {
-    EXPECT_EQ(ToText(O(".1.3.4294967295")), "1.3.4294967295");
-    for (const char* bad : {"", ".", "1..3", "1.3.", "1.x", "1.4294967296"}) EXPECT_FALSE(ParseOid(bad)) << bad;
+    EXPECT_TRUE(alone(Get, "1.3.6.1.4.1.44821") && alone(Get, "1.3.6.1.4.1.5113"));
+    EXPECT_FALSE(alone(Get, "1.3.6.1.4.1.44821.0") || alone(GetNext, "1.3.6.1.4.1.44821") || alone(Set, "1.3.6.1.4.1.44821"));
 }
 
 }  // namespace
