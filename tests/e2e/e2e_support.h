@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -42,12 +43,6 @@ inline bool Eventually(const std::function<bool()>& probe, std::chrono::millisec
     return probe();
 }
 
-inline int Occurrences(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 inline std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream stream(text);
@@ -56,20 +51,17 @@ inline std::vector<std::string> Lines(const std::string& text) {
 }
 
 struct ToolResult {
-    int status = -1;     // exit status; -1 when it had to be killed
+    int status = -1;     // exit status; -1 when it had to be killed after 60 s
     std::string output;  // standard output and standard error, in order
 };
-inline ToolResult RunProgram(std::vector<std::string> command) {
-    command.insert(command.begin(), {"-c", "exec \"$0\" \"$@\" 2>&1"});
-    test::ChildProcess process("/bin/sh", command);
-    process.CloseInput();
+inline ToolResult RunProgram(const std::vector<std::string>& command) {
+    std::string line = "timeout -s KILL 60";
+    for (const auto& word : command) line += " '" + word + "'";
+    FILE* pipe = ::popen((line + " 2>&1").c_str(), "r");
     ToolResult result;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    auto left = [&] { return std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()); };
-    while (auto line = process.ReadLine(left())) result.output += *line + "\n";
-    // Output closed in time: the program is done or nearly; otherwise the
-    // destructor kills it and it counts as timed out.
-    result.status = left().count() > 0 ? process.Wait(10s).value_or(-1) : -1;
+    for (int c; (c = std::fgetc(pipe)) != EOF;) result.output += static_cast<char>(c);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 // A net-snmp tool without MIB files, numeric OIDs and no retries.
