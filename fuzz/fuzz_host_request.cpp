@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "fuzz/host_module_in_process.h"
 #include "host/net_snmp_binding.h"
 #include "host/retransmission_cache.h"
 
 // Part of net-snmp's library without a declaration in its public headers.
 extern "C" u_char* snmp_comstr_parse(u_char*, size_t*, u_char*, size_t*, long*);
+namespace qv::fuzz {
+qv::host::ModuleAccess& HostModule();  // host_module_in_process.cpp
+}
 
 namespace {
 
@@ -26,11 +28,14 @@ using namespace qv::host;
 const std::vector<Oid> kViews = {
     {1, 3, 6, 1, 4, 1, 4127}, {1, 3, 6, 1, 4, 1, 5113}, {1, 3, 6, 1, 4, 1, 39917}, {1, 3, 6, 1, 4, 1, 44821}};
 
+std::vector<Task> tasks;  // of the current input
+std::vector<Outcome> outcomes;
+
 void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-Outcome Run(const Task& task, SnmpVersion version, std::vector<Task>& tasks, std::vector<Outcome>& outcomes) {
+Outcome Run(const Task& task, SnmpVersion version) {
     const Outcome outcome = RunTask(qv::fuzz::HostModule(), version, task);
     const bool answered = outcome.errorStatus == 0 && outcome.exception == 0 && !outcome.endOfView;
     Require(!answered || outcome.binding.value.type == kAsnInteger || outcome.binding.value.type == kAsnOctetString);
@@ -41,7 +46,7 @@ Outcome Run(const Task& task, SnmpVersion version, std::vector<Task>& tasks, std
 
 // One GETNEXT binding: the views from the first not wholly before the name,
 // until one answers; the answer (or endOfMibView) goes into `variable`.
-void RunNext(netsnmp_variable_list* variable, std::vector<Task>& tasks, std::vector<Outcome>& outcomes) {
+void RunNext(netsnmp_variable_list* variable) {
     Oid request = ToOid(variable->name, variable->name_length);
     bool inclusive = false;
     for (const Oid& view : kViews) {
@@ -50,7 +55,7 @@ void RunNext(netsnmp_variable_list* variable, std::vector<Task>& tasks, std::vec
         if (past <= request) continue;
         Task task = TaskForVariable(Operation::GetNext, view, *variable, inclusive);
         task.name = request;
-        const Outcome outcome = Run(task, SnmpVersion::V2c, tasks, outcomes);
+        const Outcome outcome = Run(task, SnmpVersion::V2c);
         if (outcome.errorStatus != 0) return;
         if (!outcome.endOfView) {
             const Oid& name = outcome.binding.name;
@@ -70,13 +75,8 @@ void RunNext(netsnmp_variable_list* variable, std::vector<Task>& tasks, std::vec
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool quiet = [] {
-        // The parser complains about broken input unless a log handler that
-        // drops everything is in place.
-        snmp_disable_log();
-        netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_EMERG);
-        return true;
-    }();
+    // The parser complains about broken input unless a handler drops it all.
+    static const bool quiet = (snmp_disable_log(), netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_EMERG));
     (void)quiet;
     static RetransmissionCache answers(std::chrono::seconds(60), 64);
     static RetransmissionCache::JobId nextJob = 1;
@@ -96,15 +96,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const SnmpVersion snmpVersion = version == SNMP_VERSION_1 ? SnmpVersion::V1 : SnmpVersion::V2c;
     netsnmp_variable_list* response = snmp_clone_varbind(pdu->variables);
-    std::vector<Task> tasks;
-    std::vector<Outcome> outcomes;
+    tasks.clear();
+    outcomes.clear();
     if (pdu->command == SNMP_MSG_GET || pdu->command == SNMP_MSG_SET) {
         const Operation operation = pdu->command == SNMP_MSG_GET ? Operation::Get : Operation::Set;
         for (netsnmp_variable_list* variable = response; variable != nullptr; variable = variable->next_variable) {
             const Oid name = ToOid(variable->name, variable->name_length);
             const auto view = std::find_if(kViews.begin(), kViews.end(), [&](const Oid& v) { return StartsWith(name, v); });
             if (view == kViews.end()) continue;  // net-snmp answers these itself
-            const Outcome outcome = Run(TaskForVariable(operation, *view, *variable, false), snmpVersion, tasks, outcomes);
+            const Outcome outcome = Run(TaskForVariable(operation, *view, *variable, false), snmpVersion);
             if (operation == Operation::Get && outcome.errorStatus == 0 && outcome.exception == 0) {
                 SetValue(variable, outcome.binding.value);
             }
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A GETBULK repeats the same GETNEXT from each answer; one round of
         // it shows the code paths of many.
         for (netsnmp_variable_list* variable = response; variable != nullptr; variable = variable->next_variable) {
-            RunNext(variable, tasks, outcomes);
+            RunNext(variable);
         }
     }
     if (!tasks.empty()) {

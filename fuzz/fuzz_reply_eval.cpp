@@ -38,17 +38,17 @@ void FuzzGetNext(const std::uint8_t* data, std::size_t size) {
     base->appInst[kSession] = 1;
     for (qv::fuzz::GuardedRegion* ring : {in, out}) {
         ring->Fill(nullptr, 0);
-        qv::shm::RingResetReadIndex(ring->Data());
-        qv::shm::RingResetWriteIndex(ring->Data());
+        qv::shm::RingResetReadIndex(ring->data_);
+        qv::shm::RingResetWriteIndex(ring->data_);
     }
-    SnmpSharedMemory::SetSharedMemoryInputPointer(kSession, in->Data());
-    SnmpSharedMemory::SetSharedMemoryOutputPointer(kSession, out->Data());
+    SnmpSharedMemory::SetSharedMemoryInputPointer(kSession, in->data_);
+    SnmpSharedMemory::SetSharedMemoryOutputPointer(kSession, out->data_);
     const std::size_t count = std::min(size / qv::shm::kSlotSize + 1, kMaxMessages);
     for (std::size_t i = 0, offset = 0; i < count; ++i, offset += qv::shm::kSlotSize) {
         std::uint8_t message[qv::shm::kSlotSize] = {};
         if (offset < size) std::memcpy(message, data + offset, std::min(size - offset, qv::shm::kSlotSize));
         if (i + 1 == count) qv::shm::WriteU16(message, qv::shm::PeekSequenceNumber(kSession));
-        qv::shm::RingAppend(in->Data(), message);
+        qv::shm::RingAppend(in->data_, message);
     }
     UINT ids[] = {1, 3, 6, 1, 4, 1, 39917, 1, 1, size > 0 ? data[0] : 0u};
     AsnObjectIdentifier request{10, ids};

@@ -5,8 +5,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -26,7 +24,6 @@ public:
         if (block == MAP_FAILED || ::mprotect(block + page, shm::kRegionSize, PROT_READ | PROT_WRITE) != 0) std::abort();
         data_ = block + page;
     }
-    std::uint8_t* Data() const { return data_; }
     QVSNMP_COMBufferHeaderLine* Header() const { return reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(data_); }
     // Zero up to kUsedBytes (inputs reach no further), then the input over the start.
     void Fill(const std::uint8_t* input, std::size_t size) {
@@ -34,8 +31,6 @@ public:
         if (size > 0) std::memcpy(data_, input, size < kUsedBytes ? size : kUsedBytes);
     }
     static constexpr std::size_t kUsedBytes = 64 * shm::kSlotSize;
-
-private:
     std::uint8_t* data_ = nullptr;
 };
 

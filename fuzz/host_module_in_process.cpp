@@ -1,10 +1,15 @@
-#include "fuzz/host_module_in_process.h"
-
+// The module linked into the fuzzing process, reached the way the host reaches
+// it (ExtensionModule), over a base region of our own; apart from the target's
+// net-snmp side, since the module's declarations and net-snmp's collide. The
+// session table holds rows being opened, never up, so the module answers every
+// query without waiting for a reply; the request logic is told they are up, so
+// that its GETNEXT moves on from one application to the next.
 #include <memory>
 
 #include "agent/extension_agent.h"
 #include "fuzz/fuzz_support.h"
 #include "host/extension_entry_points.h"
+#include "host/request_logic.h"
 
 namespace qv::fuzz {
 namespace {

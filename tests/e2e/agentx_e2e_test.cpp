@@ -48,7 +48,7 @@ protected:
 TEST_F(AgentxTest, ManagersReachApplicationsAndTrapsReachTheMastersSinksThroughTheMaster) {
     const int trapPort = FreeUdpPort();
     const auto log = environment_.DriveC() / "traps.log";
-    const auto trapd = StartTrapReceiver(environment_, trapPort, log);
+    const auto trapd = StartTrapReceiver(trapPort, log);
     StartMaster(5, "trap2sink " + Loopback(trapPort) + " public\ntrapsink " + Loopback(trapPort) + " public\n");
     std::vector<std::unique_ptr<Program>> apps;
     const std::vector<std::string> expected = StartWalkedApplications(apps);
@@ -103,7 +103,7 @@ TEST_F(AgentxTest, ASilentApplicationGetsAnErrorBeforeTheMastersTimeoutAndTheSub
     ASSERT_EQ((*app)("mode normal"), "mode normal");
     const std::string value = ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 9\n";
     EXPECT_TRUE(Eventually([&] { return Get(".1.3.6.1.4.1.39917.1.1.1") == value; })) << "the master kept the session";
-    Stop(*master_);
+    master_->Kill(SIGTERM), master_->Wait(20s);
     StartMaster(1);  // and the host registers again
     EXPECT_EQ(Get(".1.3.6.1.4.1.39917.1.1.1"), value);
 }

@@ -20,7 +20,8 @@ protected:
     void TearDown() override {
         apps_.clear();
         if (host_) {
-            EXPECT_EQ(Stop(*host_), 0);
+            host_->Kill(SIGTERM);
+            EXPECT_EQ(host_->Wait(30s), 0);
         }
         host_.reset();
         EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
@@ -109,7 +110,7 @@ TEST_F(HostTest, RetransmissionsOfASlowRequestReachTheModuleOnce) {
 
 TEST_F(HostTest, TrapsReachSnmptrapdAsV1TrapsAndV2cNotifications) {
     const int trapPort = FreeUdpPort();
-    const auto trapd = StartTrapReceiver(environment_, trapPort, environment_.DriveC() / "traps.log");
+    const auto trapd = StartTrapReceiver(trapPort, environment_.DriveC() / "traps.log");
     StartHost({"--trap-sink", Loopback(trapPort), "--trap2-sink", Loopback(trapPort)});
     Program& app = *apps_.emplace_back(TestApp(39917, 1, 1));
     ASSERT_EQ(app("trap 39917 1 1 42"), "appended");
@@ -158,7 +159,8 @@ TEST_F(HostTest, HostKilledAndRestartedWhileApplicationsKeepTheirMappings) {
     ASSERT_EQ(Get(dead), dead + " = INTEGER: 42\n");
     const auto objectsBefore = environment_.LeftoverSharedMemory().size();
 
-    ASSERT_EQ(Stop(*host_, SIGKILL), -SIGKILL);
+    host_->Kill(SIGKILL);
+    ASSERT_EQ(host_->Wait(30s), -SIGKILL);
     // While the host is down application 2 dies too: its row still says up,
     // and its rings still hold what it last answered.
     apps_[1]->Kill();
@@ -179,7 +181,7 @@ TEST_F(HostTest, HostKilledAndRestartedWhileApplicationsKeepTheirMappings) {
 
 TEST_F(HostTest, TrapBacklogOfAStalledHostReachesTheSinkWhole) {
     const int trapPort = FreeUdpPort();
-    const auto trapd = StartTrapReceiver(environment_, trapPort, environment_.DriveC() / "traps.log");
+    const auto trapd = StartTrapReceiver(trapPort, environment_.DriveC() / "traps.log");
     StartHost({"--trap2-sink", Loopback(trapPort)});
     Program& app = *apps_.emplace_back(SdkApp(1));
     // While the host is stopped 100 traps of 900-byte texts pile up; its next
