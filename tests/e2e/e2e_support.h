@@ -61,15 +61,6 @@ inline ToolResult RunProgram(const std::vector<std::string>& command) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
-// A net-snmp tool without MIB files, numeric OIDs and no retries.
-inline ToolResult Snmp(const std::string& tool, int port, std::vector<std::string> arguments,
-                       const std::string& community = "public", const std::string& version = "2c",
-                       const std::string& seconds = "5") {
-    arguments.insert(arguments.begin(), {tool, "-m", "", "-On", "-v", version, "-c", community, "-t", seconds, "-r", "0",
-                                         Loopback(port)});
-    return RunProgram(arguments);
-}
-
 // A helper program that takes a command per line and answers with one line.
 class Program {
 public:
@@ -115,17 +106,6 @@ inline std::unique_ptr<Program> SdkApp(int appId) {
     return app;
 }
 
-// The host with the module under test, and snmptrapd logging into `log`.
-inline std::unique_ptr<test::ChildProcess> StartHost(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"--module", QV_MODULE});
-    return std::make_unique<test::ChildProcess>(QV_HOST, arguments);
-}
-inline std::unique_ptr<test::ChildProcess> StartTrapReceiver(int port, const std::filesystem::path& log) {
-    return std::make_unique<test::ChildProcess>(
-        QV_SNMPTRAPD, std::vector<std::string>{"-C", "--disableAuthorization=yes", "-f", "-On", "-m", "", "-M",
-                                               "/dev/null", "-Lf", log.string(), "udp:" + Loopback(port)});
-}
-
 // 39917.2.1, 39917.1.1 and 5113.4.2 connected in that order, with variables;
 // returns the lines a walk of 1.3.6.1.4.1 shows for them, the status last.
 inline std::vector<std::string> StartWalkedApplications(std::vector<std::unique_ptr<Program>>& apps) {
@@ -139,5 +119,68 @@ inline std::vector<std::string> StartWalkedApplications(std::vector<std::unique_
             ".1.3.6.1.4.1.44821 = STRING: \"S[0]: Up(2) Pen(39917) ApId(2) ApInst(1)   "
             "S[1]: Up(2) Pen(39917) ApId(1) ApInst(1)   S[2]: Up(2) Pen(5113) ApId(4) ApInst(2)   \""};
 }
+
+// A test's own namespace and ports: the host as embedded master (StartHost) or
+// as AgentX subagent of snmpd (StartMaster), snmptrapd (Sink), managers (Tool).
+class HostTest : public ::testing::Test {
+protected:
+    void StartHost(std::vector<std::string> extra = {}) {
+        extra.insert(extra.begin(), {"--module", QV_MODULE, "--listen", "udp:" + Loopback(port_), "--rw-community", "private"});
+        host_ = std::make_unique<test::ChildProcess>(QV_HOST, extra);
+        ASSERT_TRUE(Eventually([&] { return Tool("snmpget", {kStatus}).status == 0; })) << "the host never answered";
+    }
+    // snmpd with the given agentXTimeout and `extra` lines of snmpd.conf, and
+    // the host (once) as its subagent.
+    void StartMaster(int timeoutSeconds, const std::string& extra = {}) {
+        const auto config = Drive("snmpd.conf"), socket = Drive("agentx.sock");
+        std::ofstream(config) << "master agentx\nagentXSocket " << socket << "\nagentXTimeout " << timeoutSeconds
+                              << "\nagentXRetries 0\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n" << extra;
+        // Persistent files in the test's directory; the log into a file, since
+        // a pipe nobody reads would stop snmpd in the middle of a walk.
+        ::setenv("SNMP_PERSISTENT_DIR", environment_.DriveC().c_str(), 1);
+        master_ = std::make_unique<test::ChildProcess>(QV_SNMPD, std::vector<std::string>{
+            "-f", "-Lf", Drive("snmpd.log"), "-C", "-c", config, "-I", "-smux", "-m", "", "udp:" + Loopback(port_)});
+        if (!host_) {
+            host_ = std::make_unique<test::ChildProcess>(QV_HOST, std::vector<std::string>{
+                "--module", QV_MODULE, "--agentx", socket, "--agentx-timeout", std::to_string(timeoutSeconds)});
+        }
+        ASSERT_TRUE(Eventually([&] { return Get(kStatus).find("STRING") != std::string::npos; }, 30s))
+            << "the subagent never registered";
+    }
+    // Where traps go: snmptrapd, started on first use, logging into traps.log.
+    std::string Sink() {
+        if (!trapd_) {
+            trapd_ = std::make_unique<test::ChildProcess>(QV_SNMPTRAPD, std::vector<std::string>{
+                "-C", "--disableAuthorization=yes", "-f", "-On", "-m", "", "-M", "/dev/null", "-Lf", Drive("traps.log"),
+                "udp:" + Loopback(trapPort_)});
+        }
+        return Loopback(trapPort_);
+    }
+    void TearDown() override {
+        apps_.clear();
+        if (host_) {
+            host_->Kill(SIGTERM);
+            EXPECT_EQ(host_->Wait(30s), 0);
+        }
+        host_.reset();
+        master_.reset();
+        EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
+    }
+    // A net-snmp tool without MIB files, numeric OIDs and no retries.
+    ToolResult Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& community = "public",
+                    const std::string& version = "2c") {
+        arguments.insert(arguments.begin(), {tool, "-m", "", "-On", "-v", version, "-c", community, "-t8", "-r0",
+                                             Loopback(port_)});
+        return RunProgram(arguments);
+    }
+    std::string Get(const std::string& oid) { return Tool("snmpget", {oid}).output; }
+    std::string Drive(const std::string& name) const { return (environment_.DriveC() / name).string(); }
+    std::string Traps() const { return test::ReadFileBytes(Drive("traps.log")); }
+
+    test::IsolatedEnvironment environment_;
+    int port_ = FreeUdpPort(), trapPort_ = FreeUdpPort();
+    std::unique_ptr<test::ChildProcess> trapd_, master_, host_;  // stopped in the opposite order
+    std::vector<std::unique_ptr<Program>> apps_;
+};
 
 }  // namespace qv::e2e

@@ -9,36 +9,6 @@
 namespace qv::e2e {
 namespace {
 
-class HostTest : public ::testing::Test {
-protected:
-    void StartHost(std::vector<std::string> extra = {}) {
-        port_ = FreeUdpPort();
-        extra.insert(extra.begin(), {"--listen", "udp:" + Loopback(port_), "--rw-community", "private"});
-        host_ = e2e::StartHost(extra);
-        ASSERT_TRUE(Eventually([&] { return Tool("snmpget", {kStatus}).status == 0; })) << "the host never answered";
-    }
-    void TearDown() override {
-        apps_.clear();
-        if (host_) {
-            host_->Kill(SIGTERM);
-            EXPECT_EQ(host_->Wait(30s), 0);
-        }
-        host_.reset();
-        EXPECT_TRUE(environment_.LeftoverSharedMemory().empty());
-    }
-    ToolResult Tool(const std::string& tool, std::vector<std::string> arguments, const std::string& community = "public",
-                    const std::string& version = "2c", const std::string& seconds = "5") {
-        return Snmp(tool, port_, std::move(arguments), community, version, seconds);
-    }
-    std::string Get(const std::string& oid) { return Tool("snmpget", {oid}).output; }
-    std::string Traps() const { return test::ReadFileBytes(environment_.DriveC() / "traps.log"); }
-
-    test::IsolatedEnvironment environment_;
-    int port_ = 0;
-    std::unique_ptr<test::ChildProcess> host_;
-    std::vector<std::unique_ptr<Program>> apps_;
-};
-
 TEST_F(HostTest, WalksCrossApplicationsInOidOrderAndEndAtTheEndOfTheMib) {
     StartHost();
     const std::vector<std::string> expected = StartWalkedApplications(apps_);
@@ -81,15 +51,12 @@ TEST_F(HostTest, ModuleStatusesReachManagersAsV1AndV2cErrors) {
              {"snmpset", "normal", missing, "private", "1", "(readOnly)"},
              {"snmpset", "status 6", owned, "private", "2c", "wrongValue"},
              {"snmpset", "status 6", owned, "private", "1", "(badValue)"},
-             {"snmpset", "status 2", owned, "private", "2c", "noAccess"},
-             {"snmpset", "status 2", owned, "private", "1", "(noSuchName)"},
-             {"snmpset", "status 5", owned, "private", "2c", "genError"},
              {"snmpset", "silent", owned, "private", "2c", "resourceUnavailable"},
              {"snmpset", "silent", owned, "private", "1", "(genError)"}}) {
         ASSERT_EQ(app("mode " + mode), "mode " + mode.substr(0, mode.find(' ')));
         std::vector<std::string> arguments{oid, "i", "1"};
         if (tool == "snmpget") arguments.resize(1);
-        const std::string output = Tool(tool, arguments, community, version, "10").output;
+        const std::string output = Tool(tool, arguments, community, version).output;
         EXPECT_NE(output.find("Reason: " + reason), std::string::npos) << tool << " -v" << version << " " << mode << output;
     }
     EXPECT_NE(Tool("snmpget", {kStatus}, "wrong").output.find("Timeout"), std::string::npos);
@@ -109,9 +76,7 @@ TEST_F(HostTest, RetransmissionsOfASlowRequestReachTheModuleOnce) {
 }
 
 TEST_F(HostTest, TrapsReachSnmptrapdAsV1TrapsAndV2cNotifications) {
-    const int trapPort = FreeUdpPort();
-    const auto trapd = StartTrapReceiver(trapPort, environment_.DriveC() / "traps.log");
-    StartHost({"--trap-sink", Loopback(trapPort), "--trap2-sink", Loopback(trapPort)});
+    StartHost({"--trap-sink", Sink(), "--trap2-sink", Sink()});
     Program& app = *apps_.emplace_back(TestApp(39917, 1, 1));
     ASSERT_EQ(app("trap 39917 1 1 42"), "appended");
     const std::string binding = ".1.3.6.1.4.1.39917.1.1.1 = INTEGER: 42";
@@ -180,9 +145,7 @@ TEST_F(HostTest, HostKilledAndRestartedWhileApplicationsKeepTheirMappings) {
 }
 
 TEST_F(HostTest, TrapBacklogOfAStalledHostReachesTheSinkWhole) {
-    const int trapPort = FreeUdpPort();
-    const auto trapd = StartTrapReceiver(trapPort, environment_.DriveC() / "traps.log");
-    StartHost({"--trap2-sink", Loopback(trapPort)});
+    StartHost({"--trap2-sink", Sink()});
     Program& app = *apps_.emplace_back(SdkApp(1));
     // While the host is stopped 100 traps of 900-byte texts pile up; its next
     // trap walk takes them all at once, far more than one datagram carries.

@@ -107,6 +107,16 @@ TEST_F(RequestLogicTest, GetsOfSessionsNotUpAreMissingFailuresAreGenErrAndSetsGo
     EXPECT_EQ(module_.calls, (std::vector<std::pair<Operation, Oid>>{{Set, binding.name}}));
 }
 
+// The statuses no manager can make the module give (tests/e2e shows the rest).
+TEST(ManagerErrorStatusTest, MapsModuleStatusesByVersionAndOperation) {
+    using V = SnmpVersion;
+    EXPECT_EQ(ManagerErrorStatus(V::V1, Set, 2), snmp::kNoSuchName);
+    EXPECT_EQ(ManagerErrorStatus(V::V2c, Set, 2), snmp::kNoAccess);
+    for (const auto& [version, operation, status] : {std::tuple{V::V1, Set, 5}, {V::V2c, Set, 5}, {V::V2c, Get, 13}}) {
+        EXPECT_EQ(ManagerErrorStatus(version, operation, status), snmp::kGenErr) << int(version) << int(operation) << status;
+    }
+}
+
 TEST(NotificationTest, GenericTrapsBecomeTheirStandardOidAndCarryTheEnterprise) {
     // Enterprise-specific ones show at snmptrapd (tests/e2e).
     Trap trap{.enterprise = kView, .generic = 3, .specific = 1};  // linkUp
