@@ -14,11 +14,12 @@ TEST(OptionsTest, DefaultsToLoopbackAndPublicReadOnlyAndTakesRepeatedFlags) {
     EXPECT_TRUE(options->rwCommunity.empty()) << "no SET unless asked for";
 
     options = ParseOptions({"--listen", "udp:127.0.0.1:2000", "--listen", "tcp:127.0.0.1:2001", "--trap-sink", "a",
-                            "--trap-sink", "b:9162"},
+                            "--trap-sink", "b:9162", "--module", "/m.so"},
                            error);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->listen, (std::vector<std::string>{"udp:127.0.0.1:2000", "tcp:127.0.0.1:2001"}));
     EXPECT_EQ(options->trapSinks, (std::vector<std::string>{"a", "b:9162"}));
+    EXPECT_EQ(options->modulePath, "/m.so") << "the host would find a module of the default places";
     EXPECT_EQ(SinkPeerName(options->trapSinks[0]), "udp:a:162");
     EXPECT_EQ(SinkPeerName(options->trapSinks[1]), "udp:b:9162");
     EXPECT_TRUE(ParseOptions({"--agentx", "/run/agentx"}, error)->listen.empty()) << "the master owns the ports";
