@@ -93,7 +93,7 @@ TEST_F(HostTest, TrapsReachSnmptrapdAsV1TrapsAndV2cNotifications) {
     EXPECT_EQ(text.find("TRAP, SNMP v1"), text.rfind("TRAP, SNMP v1")) << text;
 }
 
-TEST_F(HostTest, ListensOnlyOnTheGivenEndpointAndRefusesBadFlagsAndBusyEndpoints) {
+TEST_F(HostTest, ListensOnlyOnTheGivenEndpointAndEndsWithStatusTwoOnBadFlagsOrABusyEndpoint) {
     StartHost();
     // One socket: no SMUX port 199, nothing but 127.0.0.1 and our port.
     std::vector<std::string> sockets;
@@ -107,12 +107,10 @@ TEST_F(HostTest, ListensOnlyOnTheGivenEndpointAndRefusesBadFlagsAndBusyEndpoints
     EXPECT_TRUE(std::regex_search(test::ReadFileBytes("/proc/net/udp"),
                                   std::regex(std::string(local) + ".* " + sockets[0] + " ")));
 
-    ToolResult result = RunProgram({QV_HOST, "--module", QV_MODULE, "--listen", "udp:" + Loopback(port_)});
+    const ToolResult result = RunProgram({QV_HOST, "--module", QV_MODULE, "--listen", "udp:" + Loopback(port_)});
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.output.find("snmp: cannot listen on udp:" + Loopback(port_)), std::string::npos) << result.output;
-    result = RunProgram({QV_HOST, "--module", QV_MODULE, "--frobnicate"});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(Lines(result.output).size(), 1u) << result.output;
+    EXPECT_EQ(RunProgram({QV_HOST, "--frobnicate"}).status, 2);
 }
 
 TEST_F(HostTest, HostKilledAndRestartedWhileApplicationsKeepTheirMappings) {
