@@ -90,30 +90,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (after == nullptr || (version != SNMP_VERSION_1 && version != SNMP_VERSION_2c)) return 0;
     netsnmp_pdu* pdu = SNMP_MALLOC_TYPEDEF(netsnmp_pdu);
     pdu->version = version;
-    if (snmp_pdu_parse(pdu, after, &length) != 0) {
-        snmp_free_pdu(pdu);
-        return 0;
-    }
+    if (snmp_pdu_parse(pdu, after, &length) != 0) return (snmp_free_pdu(pdu), 0);
     const SnmpVersion snmpVersion = version == SNMP_VERSION_1 ? SnmpVersion::V1 : SnmpVersion::V2c;
     netsnmp_variable_list* response = snmp_clone_varbind(pdu->variables);
     tasks.clear();
     outcomes.clear();
-    if (pdu->command == SNMP_MSG_GET || pdu->command == SNMP_MSG_SET) {
-        const Operation operation = pdu->command == SNMP_MSG_GET ? Operation::Get : Operation::Set;
-        for (netsnmp_variable_list* variable = response; variable != nullptr; variable = variable->next_variable) {
-            const Oid name = ToOid(variable->name, variable->name_length);
-            const auto view = std::find_if(kViews.begin(), kViews.end(), [&](const Oid& v) { return StartsWith(name, v); });
-            if (view == kViews.end()) continue;  // net-snmp answers these itself
+    // A GETBULK repeats the same GETNEXT from each answer; one round of it
+    // shows the code paths of many.
+    const bool next = pdu->command == SNMP_MSG_GETNEXT || (pdu->command == SNMP_MSG_GETBULK && version != SNMP_VERSION_1);
+    const Operation operation = pdu->command == SNMP_MSG_GET ? Operation::Get : Operation::Set;
+    for (netsnmp_variable_list* variable = response; variable != nullptr; variable = variable->next_variable) {
+        const Oid name = ToOid(variable->name, variable->name_length);
+        const auto view = std::find_if(kViews.begin(), kViews.end(), [&](const Oid& v) { return StartsWith(name, v); });
+        if (next) {
+            RunNext(variable);
+        } else if ((pdu->command == SNMP_MSG_GET || pdu->command == SNMP_MSG_SET) && view != kViews.end()) {
+            // Names outside the views net-snmp answers itself.
             const Outcome outcome = Run(TaskForVariable(operation, *view, *variable, false), snmpVersion);
             if (operation == Operation::Get && outcome.errorStatus == 0 && outcome.exception == 0) {
                 SetValue(variable, outcome.binding.value);
             }
-        }
-    } else if (pdu->command == SNMP_MSG_GETNEXT || (pdu->command == SNMP_MSG_GETBULK && version != SNMP_VERSION_1)) {
-        // A GETBULK repeats the same GETNEXT from each answer; one round of
-        // it shows the code paths of many.
-        for (netsnmp_variable_list* variable = response; variable != nullptr; variable = variable->next_variable) {
-            RunNext(variable);
         }
     }
     if (!tasks.empty()) {
