@@ -37,9 +37,9 @@ struct Served {
     std::map<long, int> sets;  // value -> times applied; every SET value is unique
     int traps = 0;             // appended
 };
-struct Tally {
+struct {
     std::atomic<long> checked{0}, wrong{0}, setsSent{0}, setsAnswered{0}, failed{0};
-};
+} tally;
 
 pid_t Spawn(std::vector<std::string> command) {
     std::vector<char*> argv;
@@ -68,7 +68,7 @@ int FreeUdpPort() {
 
 // GETs (values checked) and unique SETs in turn on a session of its own,
 // SNMPv1 or v2c, until `until`.
-void Manage(int number, int port, Clock::time_point until, Tally& tally) {
+void Manage(int number, int port, Clock::time_point until) {
     netsnmp_session settings;
     snmp_sess_init(&settings);
     settings.version = number % 2 ? SNMP_VERSION_1 : SNMP_VERSION_2c;
@@ -101,13 +101,14 @@ void Manage(int number, int port, Clock::time_point until, Tally& tally) {
     if (session != nullptr) snmp_sess_close(session);
 }
 
+// The host's resident memory in kB, or with `descriptors` its open descriptors.
 long HostFigure(pid_t pid, bool descriptors) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    long n = 0;
     if (descriptors) return std::distance(std::filesystem::directory_iterator(proc + "/fd"), {});
     std::ifstream status(proc + "/status");
-    for (std::string line; std::getline(status, line);) n = line.starts_with("VmRSS:") ? std::atol(&line[6]) : n;
-    return n;
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with("VmRSS:")) {}
+    return line.empty() ? 0 : std::atol(&line[6]);
 }
 
 }  // namespace
@@ -157,9 +158,8 @@ int main(int argc, char** argv) {
     }
 
     const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    Tally tally;
     std::vector<std::thread> threads;
-    for (int m = 1; m <= 4; ++m) threads.emplace_back(Manage, m, std::stoi(port), until, std::ref(tally));
+    for (int m = 1; m <= 4; ++m) threads.emplace_back(Manage, m, std::stoi(port), until);
     for (auto& served : apps) {
         threads.emplace_back([&served, until] {
             for (auto next = Clock::now(); next < until; std::this_thread::sleep_until(next += 200ms)) {
@@ -181,12 +181,12 @@ int main(int argc, char** argv) {
     long appended = 0, received = 0, missing = 0, setsApplied = 0, appliedTwice = 0;
     std::map<std::pair<int, int>, int> seen;
     for (auto& served : apps) appended += served->traps;
+    const std::regex trap("\"soak ([0-9]+) ([0-9]+)\"");
     for (const auto deadline = Clock::now() + 15s; long(seen.size()) < appended && Clock::now() < deadline;) {
         std::this_thread::sleep_for(200ms);
+        seen.clear();
         std::ifstream in(drive / "traps.log");
         const std::string text(std::istreambuf_iterator<char>(in), {});
-        const std::regex trap("\"soak ([0-9]+) ([0-9]+)\"");
-        seen.clear();
         for (std::sregex_iterator it(text.begin(), text.end(), trap), end; it != end; ++it) {
             ++seen[{std::stoi((*it)[1]), std::stoi((*it)[2])}];
         }
