@@ -22,7 +22,10 @@ TEST(OptionsTest, DefaultsToLoopbackAndPublicReadOnlyAndTakesRepeatedFlags) {
     EXPECT_EQ(options->modulePath, "/m.so") << "the host would find a module of the default places";
     EXPECT_EQ(SinkPeerName(options->trapSinks[0]), "udp:a:162");
     EXPECT_EQ(SinkPeerName(options->trapSinks[1]), "udp:b:9162");
-    EXPECT_TRUE(ParseOptions({"--agentx", "/run/agentx"}, error)->listen.empty()) << "the master owns the ports";
+    options = ParseOptions({"--agentx", "/run/agentx", "--agentx-timeout", "5"}, error);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->listen.empty()) << "the master owns the ports";
+    EXPECT_EQ(options->agentxTimeoutSeconds, 5);
 }
 
 TEST(OptionsTest, RefusesWhatCannotWork) {
