@@ -1,10 +1,6 @@
 // Reply evaluation over hostile IN-ring messages: GETNEXT end to end (it polls
 // before it sleeps, so a ring that already holds the reply costs no wait), the
 // value conversion GET uses, and the status mapping SET uses.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-
 #include "fuzz/fuzz_support.h"
 #include "query/query_handlers.h"
 #include "query/query_message.h"
@@ -12,89 +8,48 @@
 #include "shm/ring.h"
 #include "shm/session_sequence.h"
 #include "shm/shared_access.h"
-#include "shm/snmp_shared_memory.h"
-#include "shm/snmp_time.h"
 
 namespace {
 
 constexpr int kSession = 3;
 constexpr std::size_t kMaxMessages = 8;
 
-struct Regions {
-    qv::fuzz::GuardedRegion base;
-    qv::fuzz::GuardedRegion in;
-    qv::fuzz::GuardedRegion out;
-};
-
-Regions& SetUp() {
-    static Regions* regions = [] {
-        qv::fuzz::UsePrivateNamespace();
-        SnmpTime::Init();
-        auto* made = new Regions;
-        SnmpSharedMemory::SetSharedMemoryBasePointer(made->base.Header());
-        SnmpSharedMemory::SetSharedMemoryInputPointer(kSession, made->in.Data());
-        SnmpSharedMemory::SetSharedMemoryOutputPointer(kSession, made->out.Data());
-        return made;
-    }();
-    return *regions;
-}
-
 // A current value of the type the input picks, owning memory where that type does.
 AsnAny CurrentValue(std::uint8_t pick) {
     AsnAny value;
     std::memset(&value, 0, sizeof value);  // the whole union, not only its first member
-    switch (pick % 4) {
-        case 1:
-            value.asnType = ASN_INTEGER;
-            value.asnValue.number = 17;
-            break;
-        case 2:
-            value.asnType = ASN_OCTETSTRING;
-            value.asnValue.string.stream = static_cast<BYTE*>(SnmpUtilMemAlloc(5));
-            value.asnValue.string.length = 5;
-            value.asnValue.string.dynamic = TRUE;
-            break;
-        case 3:
-            value.asnType = ASN_COUNTER32;
-            value.asnValue.counter = 99;
-            break;
-        default:
-            value.asnType = ASN_NULL;
-            break;
-    }
+    const BYTE types[] = {ASN_NULL, ASN_INTEGER, ASN_OCTETSTRING, ASN_COUNTER32};
+    value.asnType = types[pick % 4];
+    if (value.asnType == ASN_INTEGER || value.asnType == ASN_COUNTER32) value.asnValue.number = 17;
+    if (value.asnType == ASN_OCTETSTRING) value.asnValue.string = {static_cast<BYTE*>(SnmpUtilMemAlloc(5)), 5, TRUE};
     return value;
 }
 
-void FuzzGetNext(Regions& regions, const std::uint8_t* data, std::size_t size) {
-    QVSNMP_COMBufferHeaderLine* base = regions.base.Header();
+// The replies are whole messages from the input, the last one answering the
+// request about to be sent, so the wait ends without sleeping.
+void FuzzGetNext(const std::uint8_t* data, std::size_t size) {
+    static qv::fuzz::GuardedRegion* in = new qv::fuzz::GuardedRegion;
+    static qv::fuzz::GuardedRegion* out = new qv::fuzz::GuardedRegion;
+    QVSNMP_COMBufferHeaderLine* base = qv::fuzz::Base().Header();
     std::memset(base, 0, qv::shm::kSlotSize);
     base->sessionState[kSession] = qv::shm::kSessionUp;
     base->pen[kSession] = 39917;
     base->appId[kSession] = 1;
     base->appInst[kSession] = 1;
-
-    std::memset(regions.out.Data(), 0, qv::fuzz::GuardedRegion::kUsedBytes);
-    qv::shm::RingResetReadIndex(regions.out.Data());
-    qv::shm::RingResetWriteIndex(regions.out.Data());
-
-    // The replies: whole messages from the input, the last one answering the
-    // request about to be sent, so the wait ends without sleeping.
-    std::memset(regions.in.Data(), 0, qv::fuzz::GuardedRegion::kUsedBytes);
-    qv::shm::RingResetReadIndex(regions.in.Data());
-    qv::shm::RingResetWriteIndex(regions.in.Data());
-    std::size_t count = size / qv::shm::kSlotSize + 1;
-    if (count > kMaxMessages) count = kMaxMessages;
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint8_t message[qv::shm::kSlotSize] = {};
-        const std::size_t offset = i * qv::shm::kSlotSize;
-        if (offset < size) {
-            const std::size_t take = size - offset < qv::shm::kSlotSize ? size - offset : qv::shm::kSlotSize;
-            std::memcpy(message, data + offset, take);
-        }
-        if (i + 1 == count) qv::shm::WriteU16(message, qv::shm::PeekSequenceNumber(kSession));
-        qv::shm::RingAppend(regions.in.Data(), message);
+    for (qv::fuzz::GuardedRegion* ring : {in, out}) {
+        ring->Fill(nullptr, 0);
+        qv::shm::RingResetReadIndex(ring->data_);
+        qv::shm::RingResetWriteIndex(ring->data_);
     }
-
+    SnmpSharedMemory::SetSharedMemoryInputPointer(kSession, in->data_);
+    SnmpSharedMemory::SetSharedMemoryOutputPointer(kSession, out->data_);
+    const std::size_t count = std::min(size / qv::shm::kSlotSize + 1, kMaxMessages);
+    for (std::size_t i = 0, offset = 0; i < count; ++i, offset += qv::shm::kSlotSize) {
+        std::uint8_t message[qv::shm::kSlotSize] = {};
+        if (offset < size) std::memcpy(message, data + offset, std::min(size - offset, qv::shm::kSlotSize));
+        if (i + 1 == count) qv::shm::WriteU16(message, qv::shm::PeekSequenceNumber(kSession));
+        qv::shm::RingAppend(in->data_, message);
+    }
     UINT ids[] = {1, 3, 6, 1, 4, 1, 39917, 1, 1, size > 0 ? data[0] : 0u};
     AsnObjectIdentifier request{10, ids};
     SnmpVarBind binding;
@@ -107,7 +62,7 @@ void FuzzGetNext(Regions& regions, const std::uint8_t* data, std::size_t size) {
 
 void FuzzValue(const std::uint8_t* data, std::size_t size) {
     qv::query::Message reply{};
-    std::memcpy(reply.data(), data, size < reply.size() ? size : reply.size());
+    std::memcpy(reply.data(), data, std::min(size, reply.size()));
     AsnAny current = CurrentValue(size > reply.size() ? data[reply.size()] : 0);
     qv::query::PreparedValue prepared;
     if (qv::query::PrepareReplyValue(reply, current, prepared) == SNMP_ERRORSTATUS_NOERROR) {
@@ -116,17 +71,16 @@ void FuzzValue(const std::uint8_t* data, std::size_t size) {
         qv::query::DiscardValue(prepared);
     }
     SnmpUtilAsnAnyFree(&current);
-    // SET reads nothing of a reply but its status code.
-    (void)qv::query::MapReplyStatus(reply[qv::query::message::kStatus]);
+    (void)qv::query::MapReplyStatus(reply[qv::query::message::kStatus]);  // all SET reads of a reply
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Regions& regions = SetUp();
+    qv::fuzz::Base();
     if (size == 0) return 0;
     if (data[0] & 1) {
-        FuzzGetNext(regions, data + 1, size - 1);
+        FuzzGetNext(data + 1, size - 1);
     } else {
         FuzzValue(data + 1, size - 1);
     }
