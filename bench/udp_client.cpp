@@ -7,6 +7,9 @@
 //   qvsnmp_bench_client walk PEER COMMUNITY ROOT COUNT
 //       COUNT walks of the subtree ROOT with GETNEXT; prints
 //       "walk <microseconds> <variables>" per walk
+//   qvsnmp_bench_client flood PEER COMMUNITY OID COUNT
+//       COUNT GETs sent as fast as they go, no answer awaited; prints
+//       "flood <microseconds> <sent>"
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
@@ -70,7 +73,7 @@ Answer Ask(void* session, int command, const std::vector<oid>& name, long setVal
 
 int main(int argc, char** argv) {
     if (argc != 6) {
-        std::fprintf(stderr, "usage: qvsnmp_bench_client get|getnext|set|walk PEER COMMUNITY OID COUNT\n");
+        std::fprintf(stderr, "usage: qvsnmp_bench_client get|getnext|set|walk|flood PEER COMMUNITY OID COUNT\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -101,6 +104,24 @@ int main(int argc, char** argv) {
     if (session == nullptr) {
         std::fprintf(stderr, "cannot open a session to %s\n", peer.c_str());
         return 1;
+    }
+
+    if (mode == "flood") {
+        const auto began = Clock::now();
+        int sent = 0;
+        for (int i = 0; i < count; ++i) {
+            netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
+            snmp_add_null_var(request, name.data(), name.size());
+            if (snmp_sess_send(session, request) != 0) {
+                ++sent;
+            } else {
+                snmp_free_pdu(request);
+            }
+        }
+        std::printf("flood %.1f %d\n", Us(Clock::now() - began), sent);
+        snmp_sess_close(session);
+        snmp_shutdown("qvsnmp-bench-client");
+        return 0;
     }
 
     int failures = 0;
