@@ -200,6 +200,13 @@ private:
                 // look once more so that a time-out is told from a loss.
                 return EndSession(DrainRequests() ? SessionEvent::kTimedOut : SessionEvent::kLost);
             }
+            if (!qv::shm::LoadRingIndices(in_->Get()).Valid() || !qv::shm::LoadRingIndices(out_->Get()).Valid()) {
+                // Another process broke our rings (zeroed or truncated them):
+                // no request would ever get through. Start a session afresh,
+                // whose rings the agent empties.
+                SnmpSession::FreeSessionId(static_cast<std::int8_t>(slot_));
+                return EndSession(SessionEvent::kLost);
+            }
             if (Stopping()) {
                 // A keep-alive still waiting in the base ring would open a new
                 // row for us after we freed ours, one that nobody ever times

@@ -4,6 +4,8 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <unistd.h>
+
 #include <future>
 
 #include "e2e_support.h"
@@ -105,6 +107,21 @@ TEST_F(HostileTest, ASilentApplicationNeitherStallsOthersNorTheHostsStop) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2500ms);
     host_.reset();
     for (auto& asker : askers) asker.wait();
+}
+
+TEST_F(HostileTest, AnSdkApplicationWhoseRegionsAreTruncatedSurvivesAndReconnects) {
+    apps_.push_back(SdkApp(3));
+    Program& sdk = *apps_.back();
+    const std::string slot = sdk("status").substr(sdk("status").find("session=") + 8, 1);
+    for (const char* ring : {"QV_IN", "QV_OUT"}) {
+        const std::string path =
+            "/dev/shm/" + environment_.Namespace() + "." + ring + "1.3.6.1.4.1.39917." + slot;
+        ASSERT_EQ(::truncate(path.c_str(), 0), 0) << path;
+    }
+    // The host's next request touches the OUT region past its new end.
+    Get(".1.3.6.1.4.1.39917.3.1.1");
+    EXPECT_TRUE(Eventually([&] { return sdk("status").find("connects=2") != std::string::npos; })) << sdk("status");
+    EXPECT_TRUE(Eventually([&] { return Get(".1.3.6.1.4.1.39917.3.1.1").find("INTEGER: 42") != std::string::npos; }));
 }
 
 }  // namespace
