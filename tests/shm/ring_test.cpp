@@ -1,189 +1,175 @@
-// Ring rules at wrap, full and empty, set up by writing the indices directly.
+// Ring rules at wrap, full and empty, set up by writing the indices directly,
+// and the agent's session rings found through the registry.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
-#include "shm/wire.h"
 #include "shm/ring.h"
-#include "shm/session_rings.h"
 #include "shm/snmp_shared_memory.h"
 
 namespace {
 
-using qv::shm::kRegionSize;
 using qv::shm::kSlotSize;
-using qv::shm::RingControl;
+using Bytes = std::vector<std::uint8_t>;
 
 class RingTest : public ::testing::Test {
 protected:
-    RingTest() : region_(kRegionSize, 0) { SetIndices(1, 1); }
+    RingTest() : region_(qv::shm::kRegionSize, 0) { SetIndices(1, 1); }
 
     void SetIndices(std::uint16_t read, std::uint16_t write) {
         Control()->readIndex = read;
         Control()->writeIndex = write;
     }
-    RingControl* Control() { return reinterpret_cast<RingControl*>(region_.data()); }
-    void* Region() { return region_.data(); }
-    std::uint8_t* Slot(int index) { return region_.data() + index * kSlotSize; }
-
-    static std::vector<std::uint8_t> Record(std::uint8_t fill) {
-        std::vector<std::uint8_t> record(kSlotSize, fill);
-        record[0] = static_cast<std::uint8_t>(fill + 1);  // first and last byte differ from the rest
-        record[kSlotSize - 1] = static_cast<std::uint8_t>(fill + 2);
+    qv::shm::RingControl* Control() { return reinterpret_cast<qv::shm::RingControl*>(region_.data()); }
+    // First and last byte differ from the rest, so a shifted copy shows.
+    static Bytes Record(int fill) {
+        Bytes record(kSlotSize, static_cast<std::uint8_t>(fill));
+        record.front() = static_cast<std::uint8_t>(fill + 1);
+        record.back() = static_cast<std::uint8_t>(fill + 2);
         return record;
     }
+    bool Append(int fill) { return qv::shm::RingAppend(region_.data(), Record(fill).data()); }
+    bool Take(Bytes& buffer) { return qv::shm::RingTake(region_.data(), buffer.data()); }
+    bool Empty() { return qv::shm::RingIsEmpty(region_.data()); }
+    bool Full() { return qv::shm::RingIsFull(region_.data()); }
 
-    std::vector<std::uint8_t> region_;
+    Bytes region_;
 };
 
-TEST_F(RingTest, EmptyRingTakesNothingAndResetEmptiesTheRing) {
-    EXPECT_TRUE(qv::shm::RingIsEmpty(Region()));
-    std::vector<std::uint8_t> buffer(kSlotSize, 0xEE);
-    EXPECT_FALSE(qv::shm::RingTake(Region(), buffer.data()));
-    EXPECT_EQ(buffer, std::vector<std::uint8_t>(kSlotSize, 0xEE)) << "buffer must stay untouched";
-    EXPECT_EQ(Control()->readIndex, 1);
-
+TEST_F(RingTest, EqualIndicesMeanEmptyAndResetEmptiesTheRing) {
+    SetIndices(700, 700);
+    Bytes buffer(kSlotSize, 0xEE);
+    EXPECT_TRUE(Empty());
+    EXPECT_FALSE(Take(buffer));
+    EXPECT_EQ(buffer, Bytes(kSlotSize, 0xEE)) << "buffer must stay untouched";
+    EXPECT_EQ(Control()->readIndex, 700);
     SetIndices(700, 12);
-    qv::shm::RingResetReadIndex(Region());
-    qv::shm::RingResetWriteIndex(Region());
+    EXPECT_FALSE(Empty());
+    qv::shm::RingResetReadIndex(region_.data());
+    qv::shm::RingResetWriteIndex(region_.data());
     EXPECT_EQ(Control()->readIndex, 1);
     EXPECT_EQ(Control()->writeIndex, 1);
 }
 
-TEST_F(RingTest, HoldsExactly1022RecordsThenRefuses) {
-    for (int i = 0; i < qv::shm::kRingCapacity; ++i) {
-        ASSERT_TRUE(qv::shm::RingAppend(Region(), Record(static_cast<std::uint8_t>(i)).data())) << i;
-    }
+TEST_F(RingTest, FullWhenReadIsNextOfWriteSoTheRingHolds1022Records) {
+    for (int i = 0; i < 1022; ++i) ASSERT_TRUE(Append(i)) << i;
     EXPECT_EQ(Control()->writeIndex, 1023);
-    EXPECT_EQ(Control()->readIndex, 1);
-    EXPECT_TRUE(qv::shm::RingIsFull(Region()));
-    const std::vector<std::uint8_t> before(region_);
-    EXPECT_FALSE(qv::shm::RingAppend(Region(), Record(0x77).data()));
+    EXPECT_EQ(qv::shm::LoadRingIndices(region_.data()).Count(), 1022);
+    EXPECT_TRUE(Full());
+    const Bytes before = region_;
+    EXPECT_FALSE(Append(0x77));
     EXPECT_EQ(region_, before) << "a refused append changes nothing";
-}
-
-TEST_F(RingTest, ReadOneAheadOfWriteIsFull) {
     SetIndices(5, 4);
-    EXPECT_TRUE(qv::shm::RingIsFull(Region()));
-    EXPECT_FALSE(qv::shm::RingAppend(Region(), Record(1).data()));
-    SetIndices(1, 1023);
-    EXPECT_TRUE(qv::shm::RingIsFull(Region()));
+    EXPECT_TRUE(Full());
+    SetIndices(5, 3);
+    EXPECT_FALSE(Full());
 }
 
-// Slot 1023 is used, and both indices go from it back to 1, never to 0.
+// Slot 1023 is used, and both indices go from it to 1, never to 0.
 TEST_F(RingTest, RecordsComeOutInOrderAcrossTheWrap) {
     SetIndices(1020, 1020);
-    for (int i = 0; i < 8; ++i) {
-        ASSERT_TRUE(qv::shm::RingAppend(Region(), Record(static_cast<std::uint8_t>(i * 3)).data()));
-        if (i == 3) {
-            EXPECT_EQ(Control()->writeIndex, 1);
-        }
-    }
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(Append(i * 3));
     EXPECT_EQ(Control()->writeIndex, 5);
-    EXPECT_EQ(std::memcmp(Slot(1023), Record(9).data(), kSlotSize), 0);
+    EXPECT_EQ(qv::shm::LoadRingIndices(region_.data()).Count(), 8);
+    EXPECT_EQ(std::memcmp(region_.data() + 1023 * kSlotSize, Record(9).data(), kSlotSize), 0);
+    Bytes buffer(kSlotSize);
     for (int i = 0; i < 8; ++i) {
-        std::vector<std::uint8_t> buffer(kSlotSize);
-        ASSERT_TRUE(qv::shm::RingTake(Region(), buffer.data()));
-        EXPECT_EQ(buffer, Record(static_cast<std::uint8_t>(i * 3))) << i;
-        if (i == 3) {
-            EXPECT_EQ(Control()->readIndex, 1);
-        }
+        ASSERT_TRUE(Take(buffer));
+        EXPECT_EQ(buffer, Record(i * 3)) << i;
     }
-    EXPECT_TRUE(qv::shm::RingIsEmpty(Region()));
+    EXPECT_EQ(Control()->readIndex, 5);
+    EXPECT_TRUE(Empty());
 }
 
-TEST(RingIndicesTest, CountsRecordsAcrossTheWrap) {
-    EXPECT_EQ((qv::shm::RingIndices{1, 1}.Count()), 0);
-    EXPECT_EQ((qv::shm::RingIndices{1, 1023}.Count()), 1022);
-    EXPECT_EQ((qv::shm::RingIndices{1022, 2}.Count()), 3);
-    EXPECT_EQ((qv::shm::RingIndices{0, 2}.Count()), 0);
-}
-
-// Indices that only a faulty peer could write.
-using IndexPair = std::pair<std::uint16_t, std::uint16_t>;
-class BrokenRingIndexTest : public RingTest, public ::testing::WithParamInterface<IndexPair> {};
-
-TEST_P(BrokenRingIndexTest, NeitherReadsNorWritesOutsideTheRegion) {
-    const auto [read, write] = GetParam();
-    SetIndices(read, write);
-    // Guard pattern in every data slot: nothing may be copied into the ring.
-    for (int slot = qv::shm::kFirstDataSlot; slot <= qv::shm::kLastDataSlot; ++slot) std::memset(Slot(slot), 0xA5, kSlotSize);
-    const std::vector<std::uint8_t> dataBefore(region_.begin() + kSlotSize, region_.end());
-
-    std::vector<std::uint8_t> buffer(kSlotSize, 0x11);
-    EXPECT_FALSE(qv::shm::RingTake(Region(), buffer.data()));
-    EXPECT_EQ(buffer, std::vector<std::uint8_t>(kSlotSize, 0x11));
-    EXPECT_TRUE(qv::shm::RingIsEmpty(Region()));
-    EXPECT_TRUE(qv::shm::RingIsFull(Region()));
-    EXPECT_FALSE(qv::shm::RingAppend(Region(), Record(3).data()));
-    EXPECT_EQ(std::vector<std::uint8_t>(region_.begin() + kSlotSize, region_.end()), dataBefore);
-    EXPECT_EQ(Control()->writeIndex, write) << "the reader never writes the write index";
-}
-
-INSTANTIATE_TEST_SUITE_P(OutOfRange, BrokenRingIndexTest,
-                         ::testing::Values(IndexPair{0, 0}, IndexPair{1, 0}, IndexPair{1, 1024},
-                                           IndexPair{5, 65535}, IndexPair{1024, 1024}, IndexPair{0, 65535}));
-
-TEST_F(RingTest, ReaderRepairsItsOwnBrokenIndexOntoTheWriteIndex) {
+// Indices only a faulty peer could write never address a slot; a reader whose
+// own index is broken moves it onto the write index and goes on from there.
+TEST_F(RingTest, BrokenIndicesNeverAddressASlot) {
+    for (const auto& [read, write] : std::vector<std::pair<std::uint16_t, std::uint16_t>>{
+             {0, 0}, {1, 0}, {1, 1024}, {5, 65535}, {1024, 1024}, {0, 65535}}) {
+        SetIndices(read, write);
+        std::fill(region_.begin() + kSlotSize, region_.end(), 0xA5);
+        const Bytes before = region_;
+        Bytes buffer(kSlotSize, 0x11);
+        EXPECT_FALSE(Take(buffer));
+        EXPECT_EQ(buffer, Bytes(kSlotSize, 0x11));
+        EXPECT_TRUE(Empty());
+        EXPECT_TRUE(Full());
+        EXPECT_FALSE(Append(3));
+        EXPECT_EQ(region_, before) << read << "/" << write;
+    }
     SetIndices(4000, 9);
-    std::vector<std::uint8_t> buffer(kSlotSize);
-    EXPECT_FALSE(qv::shm::RingTake(Region(), buffer.data()));
+    Bytes buffer(kSlotSize);
+    EXPECT_FALSE(Take(buffer));
     EXPECT_EQ(Control()->readIndex, 9);
-    const auto record = Record(0x31);
-    ASSERT_TRUE(qv::shm::RingAppend(Region(), record.data()));
-    ASSERT_TRUE(qv::shm::RingTake(Region(), buffer.data()));
-    EXPECT_EQ(buffer, record);
+    ASSERT_TRUE(Append(0x31));
+    ASSERT_TRUE(Take(buffer));
+    EXPECT_EQ(buffer, Record(0x31));
 }
 
-// The agent's session-ring operations go through the registry.
 class SessionRingTest : public ::testing::Test {
 protected:
-    SessionRingTest() : in_(kRegionSize, 0), out_(kRegionSize, 0) {
-        for (auto* region : {&in_, &out_}) {
-            auto* control = reinterpret_cast<RingControl*>(region->data());
-            control->readIndex = 1;
-            control->writeIndex = 1;
-        }
+    SessionRingTest() {
+        In().readIndex = In().writeIndex = Out().readIndex = Out().writeIndex = 1;
         SnmpSharedMemory::SetSharedMemoryInputPointer(3, in_.data());
         SnmpSharedMemory::SetSharedMemoryOutputPointer(3, out_.data());
     }
     ~SessionRingTest() override {
-        SnmpSharedMemory::SetSharedMemoryInputPointer(3, nullptr);
-        SnmpSharedMemory::SetSharedMemoryOutputPointer(3, nullptr);
+        SnmpSharedMemory::SetSharedMemoryBasePointer(nullptr);
+        for (unsigned int i = 0; i < 16; ++i) {
+            SnmpSharedMemory::SetSharedMemoryInputPointer(i, nullptr);
+            SnmpSharedMemory::SetSharedMemoryOutputPointer(i, nullptr);
+        }
     }
-    std::vector<std::uint8_t> in_;
-    std::vector<std::uint8_t> out_;
+    qv::shm::RingControl& In() { return *reinterpret_cast<qv::shm::RingControl*>(in_.data()); }
+    qv::shm::RingControl& Out() { return *reinterpret_cast<qv::shm::RingControl*>(out_.data()); }
+
+    Bytes in_ = Bytes(qv::shm::kRegionSize);
+    Bytes out_ = Bytes(qv::shm::kRegionSize);
 };
 
-TEST_F(SessionRingTest, WritesGoToTheOutRingAndReadsComeFromTheInRing) {
-    std::vector<std::uint8_t> record(kSlotSize, 0x5A);
-    ASSERT_TRUE(WriteOutputRing(3, record.data()));
-    EXPECT_EQ(reinterpret_cast<RingControl*>(out_.data())->writeIndex, 2);
-    EXPECT_EQ(std::memcmp(out_.data() + kSlotSize, record.data(), kSlotSize), 0);
-    EXPECT_TRUE(IsInputRingEmpty(3)) << "the OUT write must not show up in the IN ring";
-
-    std::memcpy(in_.data() + kSlotSize, record.data(), kSlotSize);
-    reinterpret_cast<RingControl*>(in_.data())->writeIndex = 2;
-    EXPECT_FALSE(IsInputRingEmpty(3));
-    std::vector<std::uint8_t> buffer(kSlotSize);
-    ASSERT_TRUE(ReadInputRing(3, buffer.data()));
-    EXPECT_EQ(buffer, record);
-
-    ResetOutputWriteIndex(3);
-    ResetInputReadIndex(3);
-    EXPECT_EQ(reinterpret_cast<RingControl*>(out_.data())->writeIndex, 1);
-    EXPECT_EQ(reinterpret_cast<RingControl*>(in_.data())->readIndex, 1);
+TEST_F(SessionRingTest, EverySessionHasItsOwnInAndOutPointer) {
+    int markers[33] = {};
+    // Outputs first: an input setter that also wrote an output slot would show.
+    for (unsigned int i = 0; i < 16; ++i) SnmpSharedMemory::SetSharedMemoryOutputPointer(i, &markers[16 + i]);
+    for (unsigned int i = 0; i < 16; ++i) SnmpSharedMemory::SetSharedMemoryInputPointer(i, &markers[i]);
+    SnmpSharedMemory::SetSharedMemoryBasePointer(reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(&markers[32]));
+    for (unsigned int index : {16u, 0xFFFFFFFFu}) {
+        SnmpSharedMemory::SetSharedMemoryInputPointer(index, &markers[0]);
+        SnmpSharedMemory::SetSharedMemoryOutputPointer(index, &markers[0]);
+        EXPECT_EQ(SnmpSharedMemory::GetSharedMemoryInputPointer(index), nullptr) << index;
+        EXPECT_EQ(SnmpSharedMemory::GetSharedMemoryOutputPointer(index), nullptr) << index;
+    }
+    for (unsigned int i = 0; i < 16; ++i) {
+        EXPECT_EQ(SnmpSharedMemory::GetSharedMemoryInputPointer(i), &markers[i]) << i;
+        EXPECT_EQ(SnmpSharedMemory::GetSharedMemoryOutputPointer(i), &markers[16 + i]) << i;
+    }
+    EXPECT_EQ(SnmpSharedMemory::GetSharedMemoryBasePointer(),
+              reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(&markers[32]));
 }
 
-TEST_F(SessionRingTest, UnregisteredOrOutOfRangeSessionsNeverTouchMemory) {
-    std::vector<std::uint8_t> record(kSlotSize, 1);
+TEST_F(SessionRingTest, WritesGoToTheOutRingAndReadsComeFromTheInRing) {
+    const Bytes record(kSlotSize, 0x5A);
+    ASSERT_TRUE(WriteOutputRing(3, record.data()));
+    EXPECT_EQ(Out().writeIndex, 2);
+    EXPECT_EQ(std::memcmp(out_.data() + kSlotSize, record.data(), kSlotSize), 0);
+    EXPECT_TRUE(IsInputRingEmpty(3)) << "the OUT write must not show up in the IN ring";
+    std::memcpy(in_.data() + kSlotSize, record.data(), kSlotSize);
+    In().writeIndex = 2;
+    EXPECT_FALSE(IsInputRingEmpty(3));
+    Bytes buffer(kSlotSize);
+    ASSERT_TRUE(ReadInputRing(3, buffer.data()));
+    EXPECT_EQ(buffer, record);
+    ResetOutputWriteIndex(3);
+    ResetInputReadIndex(3);
+    EXPECT_EQ(Out().writeIndex, 1);
+    EXPECT_EQ(In().readIndex, 1);
+    // Unregistered or out-of-range sessions read as empty and write as full.
     for (int session : {-1, 4, 16, 1000}) {
-        EXPECT_TRUE(IsInputRingEmpty(session)) << session;
-        EXPECT_TRUE(IsOutputRingFull(session)) << session;
-        EXPECT_FALSE(WriteOutputRing(session, record.data())) << session;
-        EXPECT_FALSE(ReadInputRing(session, record.data())) << session;
-        ResetInputReadIndex(session);  // must not crash
+        EXPECT_TRUE(IsInputRingEmpty(session) && IsOutputRingFull(session)) << session;
+        EXPECT_FALSE(WriteOutputRing(session, record.data()) || ReadInputRing(session, buffer.data())) << session;
+        ResetInputReadIndex(session);
     }
 }
 
