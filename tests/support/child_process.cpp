@@ -8,30 +8,28 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
 extern char** environ;
 
 namespace qv::test {
+namespace {
+
+int StatusOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status); }
+
+}  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
     int out[2];
     int in[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const int result = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -48,83 +46,61 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 ChildProcess::~ChildProcess() {
     if (pid_ > 0 && !status_) {
         ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        ::waitpid(pid_, nullptr, 0);
     }
-    if (outFd_ >= 0) ::close(outFd_);
-    if (inFd_ >= 0) ::close(inFd_);
+    ::close(outFd_);
+    CloseInput();
 }
 
 std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         if (auto line = TakePendingLine()) return line;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd descriptor{outFd_, POLLIN, 0};
-        const int ready = ::poll(&descriptor, 1, static_cast<int>(left.count()));
+        const int ready = left.count() > 0 ? ::poll(&descriptor, 1, static_cast<int>(left.count())) : 0;
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return std::nullopt;
         char buffer[4096];
-        const ssize_t got = ::read(outFd_, buffer, sizeof buffer);
+        const ssize_t got = ready > 0 ? ::read(outFd_, buffer, sizeof buffer) : 0;
         if (got <= 0) return std::nullopt;
         pending_.append(buffer, static_cast<size_t>(got));
     }
 }
 
-bool ChildProcess::WaitForLine(const std::string& line, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        const auto got = ReadLine(left);
-        if (!got) return false;
-        if (*got == line) return true;
-    }
-}
-
 bool ChildProcess::Write(const std::string& text) {
-    const char* data = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t put = ::write(inFd_, data, left);
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t put = ::write(inFd_, text.data() + done, text.size() - done);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
-        data += put;
-        left -= static_cast<size_t>(put);
+        done += static_cast<size_t>(put);
     }
     return true;
 }
 
 void ChildProcess::CloseInput() {
-    if (inFd_ >= 0) {
-        ::close(inFd_);
-        inFd_ = -1;
-    }
+    if (inFd_ >= 0) ::close(inFd_);
+    inFd_ = -1;
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
-    if (status_) return status_;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-            return status_;
+    int status = 0;
+    while (!status_) {
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = StatusOf(status);
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            return std::nullopt;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return status_;
 }
 
 void ChildProcess::Kill(int signal) {
     if (pid_ > 0 && !status_) ::kill(pid_, signal);
 }
 
-void ChildProcess::Terminate() { Kill(SIGKILL); }
 void ChildProcess::Suspend() {
     if (pid_ <= 0 || status_) return;
     ::kill(pid_, SIGSTOP);
@@ -132,17 +108,11 @@ void ChildProcess::Suspend() {
     // running until it is delivered. Return once the child has stopped.
     int status = 0;
     pid_t done = -1;
-    do {
-        done = ::waitpid(pid_, &status, WUNTRACED);
-    } while (done < 0 && errno == EINTR);
-    if (done == pid_ && !WIFSTOPPED(status)) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    while ((done = ::waitpid(pid_, &status, WUNTRACED)) < 0 && errno == EINTR) {
     }
+    if (done == pid_ && !WIFSTOPPED(status)) status_ = StatusOf(status);
 }
-void ChildProcess::Resume() { Kill(SIGCONT); }
 
-std::string ExecutableDirectory() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
+void ChildProcess::Resume() { Kill(SIGCONT); }
 
 }  // namespace qv::test

@@ -2,9 +2,7 @@
 // child's standard input and output on anonymous pipes.
 #include "qv_windows.h"
 
-#include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 #include "support/child_process.h"
 
@@ -29,6 +27,14 @@ std::string Quote(const std::string& argument) {
     return quoted;
 }
 
+// ntdll's process-wide suspend and resume, which have no Win32 wrapper.
+void NtProcessCall(const char* name, void* process) {
+    using ProcessCall = LONG(NTAPI*)(HANDLE);
+    if (process != nullptr) {
+        reinterpret_cast<ProcessCall>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), name)))(process);
+    }
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
@@ -40,13 +46,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     // Only the child's ends are inherited.
     ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-
     std::string commandLine = Quote(program);
-    for (const auto& argument : arguments) {
-        commandLine.push_back(' ');
-        commandLine.append(Quote(argument));
-    }
-
+    for (const auto& argument : arguments) commandLine += " " + Quote(argument);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -60,9 +61,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     ::CloseHandle(inRead);
     outPipe_ = outRead;
     inPipe_ = inWrite;
-    if (!started) {
-        throw std::runtime_error("cannot start " + program + ": error " + std::to_string(::GetLastError()));
-    }
+    if (!started) throw std::runtime_error("cannot start " + program + ": error " + std::to_string(::GetLastError()));
     ::CloseHandle(info.hThread);
     process_ = info.hProcess;
     pid_ = static_cast<pid_t>(info.dwProcessId);
@@ -70,14 +69,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
 ChildProcess::~ChildProcess() {
     if (process_ != nullptr) {
-        if (!status_) {
-            ::TerminateProcess(process_, 1);
-            ::WaitForSingleObject(process_, INFINITE);
-        }
+        Terminate();
+        if (!status_) ::WaitForSingleObject(process_, INFINITE);
         ::CloseHandle(process_);
     }
-    if (outPipe_ != nullptr) ::CloseHandle(outPipe_);
-    if (inPipe_ != nullptr) ::CloseHandle(inPipe_);
+    ::CloseHandle(outPipe_);
+    CloseInput();
 }
 
 std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
@@ -95,37 +92,22 @@ std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds time
         }
         char buffer[4096];
         DWORD got = 0;
-        if (!::ReadFile(outPipe_, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) ||
-            got == 0) {
+        if (!::ReadFile(outPipe_, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) || got == 0) {
             return std::nullopt;
         }
         pending_.append(buffer, got);
     }
 }
 
-bool ChildProcess::WaitForLine(const std::string& line, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        const auto got = ReadLine(left);
-        if (!got) return false;
-        if (*got == line) return true;
-    }
-}
-
 bool ChildProcess::Write(const std::string& text) {
     DWORD put = 0;
-    return inPipe_ != nullptr &&
-           ::WriteFile(inPipe_, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
+    return inPipe_ != nullptr && ::WriteFile(inPipe_, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+           put == text.size();
 }
 
 void ChildProcess::CloseInput() {
-    if (inPipe_ != nullptr) {
-        ::CloseHandle(inPipe_);
-        inPipe_ = nullptr;
-    }
+    if (inPipe_ != nullptr) ::CloseHandle(inPipe_);
+    inPipe_ = nullptr;
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
@@ -137,35 +119,11 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     return status_;
 }
 
-void ChildProcess::Kill(int /*signal*/) { Terminate(); }
-
-void ChildProcess::Terminate() {
+void ChildProcess::Kill(int /*signal*/) {
     if (process_ != nullptr && !status_) ::TerminateProcess(process_, 1);
 }
 
-namespace {
-
-// ntdll's process-wide suspend and resume, which have no Win32 wrapper.
-using ProcessCall = LONG(NTAPI*)(HANDLE);
-ProcessCall NtProcessCall(const char* name) {
-    return reinterpret_cast<ProcessCall>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), name)));
-}
-
-}  // namespace
-
-void ChildProcess::Suspend() {
-    if (process_ != nullptr && !status_) NtProcessCall("NtSuspendProcess")(process_);
-}
-
-void ChildProcess::Resume() {
-    if (process_ != nullptr && !status_) NtProcessCall("NtResumeProcess")(process_);
-}
-
-std::string ExecutableDirectory() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::filesystem::path(path).parent_path().string();
-}
+void ChildProcess::Suspend() { NtProcessCall("NtSuspendProcess", status_ ? nullptr : process_); }
+void ChildProcess::Resume() { NtProcessCall("NtResumeProcess", status_ ? nullptr : process_); }
 
 }  // namespace qv::test

@@ -10,41 +10,26 @@ namespace {
 
 std::atomic<int> g_environmentCounter{0};
 
-void RestoreVariable(const char* name, bool had, const std::string& value) {
-    if (had) {
-        ::setenv(name, value.c_str(), 1);
-    } else {
-        ::unsetenv(name);
-    }
-}
-
 }  // namespace
 
 IsolatedEnvironment::IsolatedEnvironment() {
-    const int serial = g_environmentCounter.fetch_add(1);
-    namespace_ = "qvt" + std::to_string(::getpid()) + "_" + std::to_string(serial);
-    root_ = std::filesystem::temp_directory_path() / ("qvsnmp-" + namespace_);
-    driveC_ = root_ / "drive_c";
-    std::filesystem::remove_all(root_);
+    namespace_ = "qvt" + std::to_string(::getpid()) + "_" + std::to_string(g_environmentCounter.fetch_add(1));
+    driveC_ = std::filesystem::temp_directory_path() / ("qvsnmp-" + namespace_) / "drive_c";
+    std::filesystem::remove_all(driveC_.parent_path());
     std::filesystem::create_directories(driveC_);
-
-    if (const char* old = std::getenv("QVSNMP_NAMESPACE")) {
-        hadNamespace_ = true;
-        previousNamespace_ = old;
-    }
-    if (const char* old = std::getenv("QVSNMP_DRIVE_C")) {
-        hadDrive_ = true;
-        previousDrive_ = old;
+    for (const char* name : {"QVSNMP_NAMESPACE", "QVSNMP_DRIVE_C"}) {
+        if (const char* old = std::getenv(name)) previous_.emplace_back(name, old);
     }
     ::setenv("QVSNMP_NAMESPACE", namespace_.c_str(), 1);
     ::setenv("QVSNMP_DRIVE_C", driveC_.c_str(), 1);
 }
 
 IsolatedEnvironment::~IsolatedEnvironment() {
-    RestoreVariable("QVSNMP_NAMESPACE", hadNamespace_, previousNamespace_);
-    RestoreVariable("QVSNMP_DRIVE_C", hadDrive_, previousDrive_);
+    ::unsetenv("QVSNMP_NAMESPACE");
+    ::unsetenv("QVSNMP_DRIVE_C");
+    for (const auto& [name, value] : previous_) ::setenv(name, value.c_str(), 1);
     std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    std::filesystem::remove_all(driveC_.parent_path(), ignored);
     // A test that SIGKILLs the last holder of a region leaves its name behind
     // (it counts as absent, but takes room in /dev/shm). The namespace is this
     // test's alone and its processes are gone by now.
@@ -53,22 +38,12 @@ IsolatedEnvironment::~IsolatedEnvironment() {
     }
 }
 
-void IsolatedEnvironment::CreateDebugDirectory() const {
-    std::filesystem::create_directories(DebugDirectory());
-}
-
-std::filesystem::path IsolatedEnvironment::DebugDirectory() const {
-    return driveC_ / "QVTEMP" / "QVSNMPDEBUG";
-}
-
 std::vector<std::string> IsolatedEnvironment::LeftoverSharedMemory() const {
     std::vector<std::string> names;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind(namespace_ + ".", 0) == 0) {
-            names.push_back(name);
-        }
+        if (name.rfind(namespace_ + ".", 0) == 0) names.push_back(name);
     }
     return names;
 }

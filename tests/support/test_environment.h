@@ -8,13 +8,14 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qv::test {
 
 // Sets QVSNMP_NAMESPACE and QVSNMP_DRIVE_C for this process (and the children
 // it starts) to values no other test uses, creates the drive directory and
-// removes it again on destruction.
+// removes both again on destruction.
 class IsolatedEnvironment {
 public:
     IsolatedEnvironment();
@@ -24,23 +25,17 @@ public:
 
     const std::string& Namespace() const { return namespace_; }
     const std::filesystem::path& DriveC() const { return driveC_; }
-
-    // Creates C:\QVTEMP\QVSNMPDEBUG, which switches the log and trace files on.
-    void CreateDebugDirectory() const;
-    std::filesystem::path DebugDirectory() const;
-
+    // C:\QVTEMP\QVSNMPDEBUG, whose presence switches the log and trace files on.
+    std::filesystem::path DebugDirectory() const { return driveC_ / "QVTEMP" / "QVSNMPDEBUG"; }
+    void CreateDebugDirectory() const { std::filesystem::create_directories(DebugDirectory()); }
     // Shared-memory objects of this namespace that still exist (in /dev/shm
     // on Linux; on Windows the module's names that can still be opened).
     std::vector<std::string> LeftoverSharedMemory() const;
 
 private:
     std::string namespace_;
-    std::filesystem::path root_;
     std::filesystem::path driveC_;
-    std::string previousNamespace_;
-    std::string previousDrive_;
-    bool hadNamespace_ = false;
-    bool hadDrive_ = false;
+    std::vector<std::pair<const char*, std::string>> previous_;  // variables set before, to restore
 };
 
 // File-name ending of executables: "" on Linux, ".exe" on Windows.
@@ -48,9 +43,8 @@ extern const char kExecutableSuffix[];
 
 // Whole content of a file as bytes; empty when it does not exist.
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
