@@ -10,22 +10,19 @@ namespace {
 
 // The worker's stop protocol: it looks only at the head of its queue without
 // removing anything, and stops when WM_QUIT is there.
-DWORD WINAPI PollUntilQuitAtHead(LPVOID parameter) {
-    auto* limit = static_cast<std::atomic<int>*>(parameter);
-    for (;;) {
-        MSG msg;
+DWORD WINAPI PollUntilQuitAtHead(LPVOID limit) {
+    for (MSG msg;; Sleep(5)) {
         if (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message == WM_QUIT) return 7;
-        if (limit->fetch_sub(1) <= 0) return 1;
-        Sleep(5);
+        if (static_cast<std::atomic<int>*>(limit)->fetch_sub(1) <= 0) return 1;
     }
 }
 
-TEST(ThreadMessageQueueTest, QuitAtTheHeadStopsAPollingThreadAndQuitBehindAnotherMessageDoesNot) {
+TEST(ThreadTest, QuitAtTheHeadOfItsQueueStopsAThreadAndQuitBehindAnotherMessageDoesNot) {
     for (const bool behind : {false, true}) {
         std::atomic<int> limit{1000000};
         DWORD id = 0;
+        DWORD code = 0;
         HANDLE thread = CreateThread(nullptr, 0, &PollUntilQuitAtHead, &limit, 0, &id);
-        ASSERT_NE(thread, nullptr);
         // A new thread has no queue until its first message call.
         for (int i = 0; i < 500 && !PostThreadMessageW(id, behind ? WM_USER : WM_QUIT, 0, 0); ++i) Sleep(2);
         if (behind) {
@@ -34,37 +31,14 @@ TEST(ThreadMessageQueueTest, QuitAtTheHeadStopsAPollingThreadAndQuitBehindAnothe
             limit = 0;
         }
         ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-        DWORD code = 0;
-        EXPECT_TRUE(GetExitCodeThread(thread, &code));
+        EXPECT_TRUE(GetExitCodeThread(thread, &code) && CloseHandle(thread));
         EXPECT_EQ(code, behind ? 1u : 7u);
-        CloseHandle(thread);
     }
-}
-
-TEST(ThreadMessageQueueTest, PeekSeesTheHeadAndRemoveTakesMessagesInOrder) {
-    const DWORD self = GetCurrentThreadId();
-    MSG msg{};
-    ASSERT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // gives this thread its queue, empty
-    ASSERT_TRUE(PostThreadMessageW(self, WM_COMMAND, 11, -11));
-    ASSERT_TRUE(PostThreadMessageW(self, WM_USER + 5, 2, 0));
-    ASSERT_TRUE(PostThreadMessageW(self, WM_QUIT, 0, 0));
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE));
-        EXPECT_EQ(msg.message, static_cast<UINT>(WM_COMMAND));
-    }
-    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.wParam, 11u);
-    EXPECT_EQ(msg.lParam, -11);
-    for (UINT expected : {WM_USER + 5, WM_QUIT}) {
-        ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
-        EXPECT_EQ(msg.message, expected);
-    }
-    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 // Linux reuses thread ids: a queue left behind by a thread that was not made
 // by CreateThread would take the posts meant for a later thread.
-TEST(ThreadMessageQueueTest, QueueGoesWithItsThreadAndLastErrorBelongsToEachThread) {
+TEST(ThreadTest, QueueGoesWithItsThreadAndLastErrorBelongsToEachThread) {
     SetLastError(ERROR_ACCESS_DENIED);
     std::atomic<DWORD> id{0};
     std::thread([&] {
@@ -79,11 +53,9 @@ TEST(ThreadMessageQueueTest, QueueGoesWithItsThreadAndLastErrorBelongsToEachThre
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
 }
 
-TEST(EventTest, AutoResetSignalFreesOneWaitAndManualResetStaysUntilReset) {
+TEST(ThreadTest, AutoResetEventFreesOneWaitPerSignalAndManualResetStaysUntilReset) {
     HANDLE automatic = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE manual = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
     SetEvent(automatic);
     SetEvent(automatic);  // signals do not add up
     EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
@@ -93,24 +65,21 @@ TEST(EventTest, AutoResetSignalFreesOneWaitAndManualResetStaysUntilReset) {
     SetEvent(automatic);
     waiter.join();
     EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_TIMEOUT) << "the waiter took the signal";
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
     SetEvent(manual);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(manual, INFINITE), WAIT_OBJECT_0);
     ResetEvent(manual);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
-    CloseHandle(automatic);
-    CloseHandle(manual);
+    EXPECT_TRUE(CloseHandle(automatic) && CloseHandle(manual));
 }
 
-TEST(CriticalSectionTest, OwnerReentersAndOnlyItsLastLeaveLetsOthersIn) {
+TEST(ThreadTest, CriticalSectionOwnerReentersAndOnlyItsLastLeaveLetsOthersIn) {
     CRITICAL_SECTION section;
     InitializeCriticalSection(&section);
     const auto otherThreadEnters = [&] {
         bool entered = false;
-        std::thread([&] {
-            entered = TryEnterCriticalSection(&section) != FALSE;
-            if (entered) LeaveCriticalSection(&section);
-        }).join();
+        std::thread([&] { entered = TryEnterCriticalSection(&section) && (LeaveCriticalSection(&section), true); }).join();
         return entered;
     };
     EnterCriticalSection(&section);

@@ -44,26 +44,21 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0 && !status_) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    Kill(SIGKILL);
+    if (pid_ > 0 && !status_) ::waitpid(pid_, nullptr, 0);
     ::close(outFd_);
     CloseInput();
 }
 
-std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+bool ChildProcess::ReadMore(Clock::time_point deadline) {
     for (;;) {
-        if (auto line = TakePendingLine()) return line;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd descriptor{outFd_, POLLIN, 0};
-        const int ready = left.count() > 0 ? ::poll(&descriptor, 1, static_cast<int>(left.count())) : 0;
-        if (ready < 0 && errno == EINTR) continue;
+        const int ready = left > 0 ? ::poll(&descriptor, 1, static_cast<int>(left)) : 0;
         char buffer[4096];
-        const ssize_t got = ready > 0 ? ::read(outFd_, buffer, sizeof buffer) : 0;
-        if (got <= 0) return std::nullopt;
-        pending_.append(buffer, static_cast<size_t>(got));
+        const ssize_t got = ready > 0 ? ::read(outFd_, buffer, sizeof buffer) : -1;
+        if (got > 0) return pending_.append(buffer, static_cast<size_t>(got)), true;
+        if (ready >= 0 || errno != EINTR) return false;
     }
 }
 
@@ -83,15 +78,12 @@ void ChildProcess::CloseInput() {
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (!status_) {
+    const auto deadline = Clock::now() + timeout;
+    for (int status = 0; !status_; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             status_ = StatusOf(status);
-        } else if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } else if (Clock::now() >= deadline) {
+            break;
         }
     }
     return status_;
@@ -102,13 +94,12 @@ void ChildProcess::Kill(int signal) {
 }
 
 void ChildProcess::Suspend() {
-    if (pid_ <= 0 || status_) return;
-    ::kill(pid_, SIGSTOP);
-    // kill() only queues the signal; a child busy on the other core keeps
-    // running until it is delivered. Return once the child has stopped.
+    Kill(SIGSTOP);
+    // kill() only queues the signal; a child busy on the other core runs on
+    // until it is delivered. Return once the child has stopped (or ended).
     int status = 0;
-    pid_t done = -1;
-    while ((done = ::waitpid(pid_, &status, WUNTRACED)) < 0 && errno == EINTR) {
+    pid_t done = 0;
+    while (pid_ > 0 && !status_ && (done = ::waitpid(pid_, &status, WUNTRACED)) < 0 && errno == EINTR) {
     }
     if (done == pid_ && !WIFSTOPPED(status)) status_ = StatusOf(status);
 }

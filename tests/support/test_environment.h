@@ -1,7 +1,7 @@
 // Per-test isolation: a shared-memory namespace and a C: drive of its own.
-// On Windows there is one global namespace and one C: drive (in a wine prefix
-// of the test run's own); tests there run one at a time and the environment
-// clears what the module writes on C: before and after each test.
+// Windows has one global namespace and one C: drive (in a wine prefix of the
+// test run's own): tests there run one at a time, and the environment clears
+// what the module writes on C: before and after each test.
 #pragma once
 
 #include <filesystem>
@@ -13,9 +13,8 @@
 
 namespace qv::test {
 
-// Sets QVSNMP_NAMESPACE and QVSNMP_DRIVE_C for this process (and the children
-// it starts) to values no other test uses, creates the drive directory and
-// removes both again on destruction.
+// Sets QVSNMP_NAMESPACE and QVSNMP_DRIVE_C for this process and its children
+// to values no other test uses, and removes what they name on destruction.
 class IsolatedEnvironment {
 public:
     IsolatedEnvironment();
@@ -28,18 +27,17 @@ public:
     // C:\QVTEMP\QVSNMPDEBUG, whose presence switches the log and trace files on.
     std::filesystem::path DebugDirectory() const { return driveC_ / "QVTEMP" / "QVSNMPDEBUG"; }
     void CreateDebugDirectory() const { std::filesystem::create_directories(DebugDirectory()); }
-    // Shared-memory objects of this namespace that still exist (in /dev/shm
-    // on Linux; on Windows the module's names that can still be opened).
+    // Shared-memory objects of this namespace that still exist (in /dev/shm;
+    // on Windows the module's names that can still be opened).
     std::vector<std::string> LeftoverSharedMemory() const;
 
 private:
     std::string namespace_;
     std::filesystem::path driveC_;
-    std::vector<std::pair<const char*, std::string>> previous_;  // variables set before, to restore
+    std::vector<std::pair<const char*, std::string>> previous_;  // the variables' values before
 };
 
-// File-name ending of executables: "" on Linux, ".exe" on Windows.
-extern const char kExecutableSuffix[];
+extern const char kExecutableSuffix[];  // "" on Linux, ".exe" on Windows
 
 // Whole content of a file as bytes; empty when it does not exist.
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
