@@ -1,5 +1,5 @@
 // The step-trace files: narrow lines with CR LF, local streams appending, the
-// GETNEXT stream truncating at module load, nothing without the directory.
+// GETNEXT stream truncating at module load.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -44,15 +44,6 @@ TEST(TraceTest, LinesEndInCrLfAreFlushedAtOnceLocalStreamsAppendAndEachLoadTrunc
     EXPECT_EQ(qv::test::ReadFileBytes(getNext), "Enter\r\nExit\r\n");
     ASSERT_EQ(LoadInAChild(false), 0);
     EXPECT_TRUE(std::filesystem::exists(getNext) && qv::test::ReadFileBytes(getNext).empty());
-}
-
-TEST(TraceTest, WithoutTheDirectoryNothingIsCreated) {
-    qv::test::IsolatedEnvironment environment;
-    qv::trace::LocalTrace trace(qv::trace::kDllMainPath);
-    EXPECT_FALSE(trace.IsOpen());
-    trace.Line("case DLL_PROCESS_ATTACH");
-    ASSERT_EQ(LoadInAChild(true), 0);
-    EXPECT_FALSE(std::filesystem::exists(environment.DriveC() / "QVTEMP"));
 }
 
 }  // namespace

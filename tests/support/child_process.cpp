@@ -37,15 +37,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     ::close(in[0]);
     outFd_ = out[0];
     inFd_ = in[1];
-    if (result != 0) {
-        pid_ = -1;
-        throw std::runtime_error("cannot start " + program);
-    }
+    if (result != 0) throw std::runtime_error("cannot start " + program);
 }
 
 ChildProcess::~ChildProcess() {
     Kill(SIGKILL);
-    if (pid_ > 0 && !status_) ::waitpid(pid_, nullptr, 0);
+    if (!status_ && pid_ > 0) ::waitpid(pid_, nullptr, 0);
     ::close(outFd_);
     CloseInput();
 }
@@ -65,9 +62,8 @@ bool ChildProcess::ReadMore(Clock::time_point deadline) {
 bool ChildProcess::Write(const std::string& text) {
     for (size_t done = 0; done < text.size();) {
         const ssize_t put = ::write(inFd_, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<size_t>(put);
+        if (put <= 0 && errno != EINTR) return false;
+        done += put > 0 ? static_cast<size_t>(put) : 0;
     }
     return true;
 }
@@ -80,11 +76,8 @@ void ChildProcess::CloseInput() {
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     for (int status = 0; !status_; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            status_ = StatusOf(status);
-        } else if (Clock::now() >= deadline) {
-            break;
-        }
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = StatusOf(status);
+        if (!status_ && Clock::now() >= deadline) break;
     }
     return status_;
 }
@@ -93,10 +86,10 @@ void ChildProcess::Kill(int signal) {
     if (pid_ > 0 && !status_) ::kill(pid_, signal);
 }
 
+// kill() only queues SIGSTOP; a child busy on the other core runs on until it
+// is delivered. Return once the child has stopped (or ended).
 void ChildProcess::Suspend() {
     Kill(SIGSTOP);
-    // kill() only queues the signal; a child busy on the other core runs on
-    // until it is delivered. Return once the child has stopped (or ended).
     int status = 0;
     pid_t done = 0;
     while (pid_ > 0 && !status_ && (done = ::waitpid(pid_, &status, WUNTRACED)) < 0 && errno == EINTR) {

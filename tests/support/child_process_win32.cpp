@@ -1,5 +1,5 @@
-// Starting and stopping helper processes on Windows: CreateProcess with the
-// child's standard input and output on anonymous pipes.
+// Helper processes on Windows: CreateProcess with the child's standard input
+// and output on anonymous pipes.
 #include "qv_windows.h"
 
 #include <algorithm>
@@ -8,16 +8,6 @@
 #include "support/child_process.h"
 
 namespace qv::test {
-namespace {
-
-// ntdll's process-wide suspend and resume, which have no Win32 wrapper.
-void CallNt(const char* name, void* process) {
-    using ProcessCall = LONG(NTAPI*)(HANDLE);
-    auto call = reinterpret_cast<ProcessCall>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), name)));
-    if (process != nullptr) call(process);
-}
-
-}  // namespace
 
 // Arguments are quoted, not escaped: the tests pass paths and words, never a
 // quote or a trailing backslash.
@@ -51,9 +41,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 }
 
 ChildProcess::~ChildProcess() {
-    Terminate();
-    if (process_ != nullptr && !status_) ::WaitForSingleObject(process_, INFINITE);
-    if (process_ != nullptr) ::CloseHandle(process_);
+    Kill(9);
+    if (!status_ && process_ != nullptr) ::WaitForSingleObject(process_, INFINITE);
+    ::CloseHandle(process_);
     ::CloseHandle(outPipe_);
     CloseInput();
 }
@@ -65,8 +55,8 @@ bool ChildProcess::ReadMore(Clock::time_point deadline) {
         char buffer[4096];
         DWORD got = 0;
         if (available > 0) {
-            return ::ReadFile(outPipe_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) && got > 0 &&
-                   (pending_.append(buffer, got), true);
+            const bool read = ::ReadFile(outPipe_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) && got > 0;
+            return read && (pending_.append(buffer, got), true);
         }
         if (Clock::now() >= deadline) return false;
     }
@@ -75,8 +65,7 @@ bool ChildProcess::ReadMore(Clock::time_point deadline) {
 
 bool ChildProcess::Write(const std::string& text) {
     DWORD put = 0;
-    return inPipe_ != nullptr && ::WriteFile(inPipe_, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
-           put == text.size();
+    return ::WriteFile(inPipe_, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
 }
 
 void ChildProcess::CloseInput() {
@@ -97,7 +86,12 @@ void ChildProcess::Kill(int /*signal*/) {
     if (process_ != nullptr && !status_) ::TerminateProcess(process_, 1);
 }
 
-void ChildProcess::Suspend() { CallNt("NtSuspendProcess", status_ ? nullptr : process_); }
-void ChildProcess::Resume() { CallNt("NtResumeProcess", status_ ? nullptr : process_); }
+// ntdll's process-wide suspend and resume, which have no Win32 wrapper.
+static void CallNtOnProcess(const char* name, void* process) {
+    using ProcessCall = LONG(NTAPI*)(HANDLE);
+    if (process != nullptr) reinterpret_cast<ProcessCall>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), name)))(process);
+}
+void ChildProcess::Suspend() { CallNtOnProcess("NtSuspendProcess", status_ ? nullptr : process_); }
+void ChildProcess::Resume() { CallNtOnProcess("NtResumeProcess", status_ ? nullptr : process_); }
 
 }  // namespace qv::test

@@ -1,20 +1,18 @@
 // Per-test isolation: a shared-memory namespace and a C: drive of its own.
-// Windows has one global namespace and one C: drive (in a wine prefix of the
-// test run's own): tests there run one at a time, and the environment clears
-// what the module writes on C: before and after each test.
+// Windows has one of each (the test run's wine prefix): tests there run one at
+// a time, and the environment clears what the module writes on C:.
 #pragma once
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace qv::test {
 
-// Sets QVSNMP_NAMESPACE and QVSNMP_DRIVE_C for this process and its children
-// to values no other test uses, and removes what they name on destruction.
+// Sets QVSNMP_NAMESPACE and QVSNMP_DRIVE_C for this process and its children to
+// values no other test uses; removes what they name and unsets them at the end.
 class IsolatedEnvironment {
 public:
     IsolatedEnvironment();
@@ -27,14 +25,12 @@ public:
     // C:\QVTEMP\QVSNMPDEBUG, whose presence switches the log and trace files on.
     std::filesystem::path DebugDirectory() const { return driveC_ / "QVTEMP" / "QVSNMPDEBUG"; }
     void CreateDebugDirectory() const { std::filesystem::create_directories(DebugDirectory()); }
-    // Shared-memory objects of this namespace that still exist (in /dev/shm;
-    // on Windows the module's names that can still be opened).
+    // Shared-memory objects of this namespace that still exist.
     std::vector<std::string> LeftoverSharedMemory() const;
 
 private:
     std::string namespace_;
     std::filesystem::path driveC_;
-    std::vector<std::pair<const char*, std::string>> previous_;  // the variables' values before
 };
 
 extern const char kExecutableSuffix[];  // "" on Linux, ".exe" on Windows

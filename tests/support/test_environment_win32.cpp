@@ -1,6 +1,4 @@
-// Per-test environment on Windows: one C: drive and one global namespace, so
-// the environment clears what the module writes on C: before and after each
-// test, and tests run one at a time.
+// Per-test environment on Windows: one C: drive and one global namespace.
 #include "qv_windows.h"
 
 #include "support/test_environment.h"
@@ -10,9 +8,7 @@ namespace {
 
 void ClearDrive() {
     std::error_code ignored;
-    std::filesystem::remove_all("C:\\QVTEMP", ignored);
-    std::filesystem::remove("C:\\QVSNMPALIVE.txt", ignored);
-    std::filesystem::remove("C:\\QFLOG.txt", ignored);
+    for (const char* path : {"C:\\QVTEMP", "C:\\QVSNMPALIVE.txt", "C:\\QFLOG.txt"}) std::filesystem::remove_all(path, ignored);
 }
 
 }  // namespace
@@ -21,12 +17,12 @@ IsolatedEnvironment::IsolatedEnvironment() : driveC_("C:\\") { ClearDrive(); }
 
 IsolatedEnvironment::~IsolatedEnvironment() { ClearDrive(); }
 
+// The module's names that can still be opened.
 std::vector<std::string> IsolatedEnvironment::LeftoverSharedMemory() const {
-    std::vector<std::string> names{"Global\\QV1.3.6.1.4.1"};
+    std::vector<std::string> names{"Global\\QV1.3.6.1.4.1"}, open;
     for (int i = 0; i < 16; ++i) {
         for (const char* kind : {"IN", "OUT"}) names.push_back(std::string("Global\\QV_") + kind + "1.3.6.1.4.1.39917." + std::to_string(i));
     }
-    std::vector<std::string> open;
     for (const auto& name : names) {
         HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
         if (mapping != nullptr && ::CloseHandle(mapping)) open.push_back(name);
