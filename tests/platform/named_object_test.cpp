@@ -27,17 +27,16 @@ SECURITY_ATTRIBUTES* NullDacl() {
     return &attributes;
 }
 
-HANDLE CreateRegion(const char* name, SECURITY_ATTRIBUTES* security = NullDacl()) {
+HANDLE CreateRegion(const char* name) {
     SetLastError(ERROR_GEN_FAILURE);
-    return CreateFileMappingA(INVALID_HANDLE_VALUE, security, PAGE_READWRITE, 0, 0x100000, name);
+    return CreateFileMappingA(INVALID_HANDLE_VALUE, NullDacl(), PAGE_READWRITE, 0, 0x100000, name);
 }
 
 unsigned char* MapWhole(HANDLE mapping) { return static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0)); }
 
-// One command a line, one answer a line: "map" creates and maps Global\QVX and
-// sets its byte 100 to 171; "unmap" closes that view and handle; "lock" creates
-// Global\QVMUTEX and waits for it; "unlock" releases it. End of input ends the
-// process with whatever it still holds.
+// A command a line, an answer a line: "map" creates and maps Global\QVX, sets its
+// byte 100 to 171; "unmap" closes view and handle; "lock" creates Global\QVMUTEX
+// and waits for it; "unlock" releases it. End of input ends it holding all.
 TEST(NamedObjectPeer, DISABLED_Run) {
     HANDLE mapping = nullptr;
     HANDLE mutex = nullptr;

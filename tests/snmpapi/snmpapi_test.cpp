@@ -1,6 +1,5 @@
-// The SnmpUtil allocators the module uses: allocations are zero-filled, OID
-// copies are deep, appends grow the target, frees leave empty OIDs. Under
-// LeakSanitizer the tests also show that every free releases what was taken.
+// The SnmpUtil allocators the module uses. Under LeakSanitizer the test also
+// shows that every free releases what was taken.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,7 +17,7 @@ AsnObjectIdentifier MakeOid(const std::vector<UINT>& ids) {
 
 std::vector<UINT> IdsOf(const AsnObjectIdentifier& oid) { return std::vector<UINT>(oid.ids, oid.ids + oid.idLength); }
 
-TEST(SnmpUtilTest, MemAllocIsZeroFilledOidCopyIsDeepAndFreeLeavesAnEmptyOid) {
+TEST(SnmpUtilTest, MemAllocIsZeroFilledOidCopyIsDeepAppendAddsAtTheEndAndFreeLeavesAnEmptyOid) {
     auto* block = static_cast<unsigned char*>(SnmpUtilMemAlloc(64));
     EXPECT_EQ(std::vector<unsigned char>(block, block + 64), std::vector<unsigned char>(64, 0));
     SnmpUtilMemFree(block);
@@ -33,17 +32,12 @@ TEST(SnmpUtilTest, MemAllocIsZeroFilledOidCopyIsDeepAndFreeLeavesAnEmptyOid) {
     SnmpUtilOidFree(&copy);
     ASSERT_EQ(SnmpUtilOidCpy(&copy, &source), SNMPAPI_NOERROR);
     EXPECT_TRUE(copy.idLength == 0 && copy.ids == nullptr);
-}
-
-TEST(SnmpUtilTest, OidAppendAddsTheSourceAtTheEnd) {
-    AsnObjectIdentifier target{0, nullptr};
     AsnObjectIdentifier prefix = MakeOid({1, 3, 6});
     AsnObjectIdentifier tail = MakeOid({39917, 2});
-    AsnObjectIdentifier empty{0, nullptr};
-    // The last source is the target itself: the block the append reallocates.
-    for (AsnObjectIdentifier* source : {&prefix, &empty, &tail, &target}) ASSERT_EQ(SnmpUtilOidAppend(&target, source), SNMPAPI_NOERROR);
-    EXPECT_EQ(IdsOf(target), (std::vector<UINT>{1, 3, 6, 39917, 2, 1, 3, 6, 39917, 2}));
-    for (AsnObjectIdentifier* oid : {&target, &prefix, &tail}) SnmpUtilOidFree(oid);
+    // Onto the empty copy: an empty OID among others, and last the copy itself, the block the append reallocates.
+    for (AsnObjectIdentifier* from : {&prefix, &source, &tail, &copy}) ASSERT_EQ(SnmpUtilOidAppend(&copy, from), SNMPAPI_NOERROR);
+    EXPECT_EQ(IdsOf(copy), (std::vector<UINT>{1, 3, 6, 39917, 2, 1, 3, 6, 39917, 2}));
+    for (AsnObjectIdentifier* oid : {&copy, &prefix, &tail}) SnmpUtilOidFree(oid);
 }
 
 }  // namespace

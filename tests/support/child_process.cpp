@@ -86,8 +86,7 @@ void ChildProcess::Kill(int signal) {
     if (pid_ > 0 && !status_) ::kill(pid_, signal);
 }
 
-// kill() only queues SIGSTOP; a child busy on the other core runs on until it
-// is delivered. Return once the child has stopped (or ended).
+// SIGSTOP is only queued; return once the child has stopped (or ended).
 void ChildProcess::Suspend() {
     Kill(SIGSTOP);
     int status = 0;

@@ -55,11 +55,8 @@ private:
     pid_t pid_ = -1;
     std::string pending_;
     std::optional<int> status_;
-    int outFd_ = -1;  // POSIX pipe ends
-    int inFd_ = -1;
-    void* process_ = nullptr;  // Windows: process handle and pipe ends
-    void* outPipe_ = nullptr;
-    void* inPipe_ = nullptr;
+    int outFd_ = -1, inFd_ = -1;                                       // POSIX pipe ends
+    void *process_ = nullptr, *outPipe_ = nullptr, *inPipe_ = nullptr;  // Windows HANDLEs
 };
 
 }  // namespace qv::test

@@ -22,8 +22,7 @@ IsolatedEnvironment::~IsolatedEnvironment() {
     ::unsetenv("QVSNMP_DRIVE_C");
     std::error_code ignored;
     std::filesystem::remove_all(driveC_.parent_path(), ignored);
-    // A test that SIGKILLs the last holder of a region leaves its name behind
-    // (it counts as absent, but takes room in /dev/shm); the test's processes are gone by now.
+    // Names left by processes killed holding them count as absent but take room.
     for (const std::string& name : LeftoverSharedMemory()) std::filesystem::remove("/dev/shm/" + name, ignored);
 }
 

@@ -1,6 +1,5 @@
-// Per-test isolation: a shared-memory namespace and a C: drive of its own.
-// Windows has one of each (the test run's wine prefix): tests there run one at
-// a time, and the environment clears what the module writes on C:.
+// Per-test isolation: a shared-memory namespace and a C: drive of its own. (On
+// Windows, with one of each, tests run one at a time and C: is cleared.)
 #pragma once
 
 #include <filesystem>
@@ -11,8 +10,8 @@
 
 namespace qv::test {
 
-// Sets QVSNMP_NAMESPACE and QVSNMP_DRIVE_C for this process and its children to
-// values no other test uses; removes what they name and unsets them at the end.
+// QVSNMP_NAMESPACE and QVSNMP_DRIVE_C, for this process and its children, name
+// what no other test uses; the destructor removes it and unsets them.
 class IsolatedEnvironment {
 public:
     IsolatedEnvironment();
