@@ -107,6 +107,21 @@ TEST_F(NamedObjectTest, MappingNameGoesWithTheLastHandleOfAnyProcessAndADeadHold
     ::umask(previous);
 }
 
+// Two threads open one name as two processes would; while one releases (and may unlink) the other joins.
+TEST_F(NamedObjectTest, ChurningHoldersAlwaysHoldTheObjectTheNameLeadsTo) {
+    const auto churn = [](int tag) {
+        for (int i = 0; i < 1500; ++i) {
+            HANDLE mine = CreateRegion("Global\\QVC"), byName = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, "Global\\QVC");
+            unsigned char *a = MapWhole(mine), *b = MapWhole(byName);
+            ASSERT_TRUE(a && b && (a[tag] = static_cast<unsigned char>(i), b[tag] == a[tag])) << i;
+            EXPECT_TRUE(UnmapViewOfFile(a) && UnmapViewOfFile(b) && CloseHandle(mine) && CloseHandle(byName));
+        }
+    };
+    std::thread other(churn, 1);
+    churn(2);
+    other.join();
+}
+
 TEST_F(NamedObjectTest, MutexExcludesOtherProcessesAndADeadOwnerAbandonsIt) {
     Peer peer;
     ASSERT_EQ(peer.Ask("lock"), "0");

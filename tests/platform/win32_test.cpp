@@ -75,16 +75,13 @@ TEST(ThreadTest, CriticalSectionOwnerReentersAndOnlyItsLastLeaveLetsOthersIn) {
     DeleteCriticalSection(&section);
 }
 
-TEST(StringsTest, WsprintfFormatsTheWindowsSubsetUpTo1023Characters) {
-    char buffer[1100];
+TEST(StringsTest, WsprintfFormatsTheWindowsSubset) {
+    char buffer[128];
     const std::string expected = "-42|42|ff|FF|    7|7    |-0007|text|Z|4000000000|0x1f|abc|%|-3|[Grüße]";
     EXPECT_EQ(wsprintfA(buffer, "%d|%u|%x|%X|%5d|%-5d|%05d|%s|%c|%lu|%#x|%.3s|%%|%hd|[%S]", -42, 42u, 255u, 255u, 7, 7,
                         -7, "text", 'Z', 4000000000ul, 0x1Fu, "abcdef", static_cast<short>(-3), L"Grüße"),
               static_cast<int>(expected.size()));
     EXPECT_EQ(buffer, expected);
-    buffer[1024] = '#';
-    EXPECT_EQ(wsprintfA(buffer, "%s%d", std::string(1021, 'b').c_str(), 12345), 1023);
-    EXPECT_EQ(std::string(buffer + 1021) + buffer[1024], "12#");
 }
 
 TEST(StringsTest, Utf8RoundTripsThroughWideCharactersAndInvalidBytesBecomeReplacements) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -68,10 +69,7 @@ bool ChildProcess::Write(const std::string& text) {
     return true;
 }
 
-void ChildProcess::CloseInput() {
-    if (inFd_ >= 0) ::close(inFd_);
-    inFd_ = -1;
-}
+void ChildProcess::CloseInput() { ::close(std::exchange(inFd_, -1)); }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "support/child_process.h"
 
@@ -13,27 +14,21 @@ namespace qv::test {
 // quote or a trailing backslash.
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
-    if (!::CreatePipe(&outRead, &outWrite, &inheritable, 0) || !::CreatePipe(&inRead, &inWrite, &inheritable, 0)) {
+    HANDLE outWrite = nullptr, inRead = nullptr;
+    if (!::CreatePipe(&outPipe_, &outWrite, &inheritable, 0) || !::CreatePipe(&inRead, &inPipe_, &inheritable, 0)) {
         throw std::runtime_error("CreatePipe failed");
     }
-    ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);  // only the child's ends are inherited
-    ::SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(outPipe_, HANDLE_FLAG_INHERIT, 0);  // only the child's ends are inherited
+    ::SetHandleInformation(inPipe_, HANDLE_FLAG_INHERIT, 0);
     std::string commandLine = "\"" + program + "\"";
     for (const auto& argument : arguments) commandLine += " \"" + argument + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    STARTUPINFOA startup{.cb = sizeof(STARTUPINFOA), .dwFlags = STARTF_USESTDHANDLES, .hStdInput = inRead,
+                         .hStdOutput = outWrite, .hStdError = ::GetStdHandle(STD_ERROR_HANDLE)};
     PROCESS_INFORMATION info{};
     const BOOL started = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                           nullptr, &startup, &info);
     ::CloseHandle(outWrite);
     ::CloseHandle(inRead);
-    outPipe_ = outRead;
-    inPipe_ = inWrite;
     if (!started) throw std::runtime_error("cannot start " + program + ": error " + std::to_string(::GetLastError()));
     ::CloseHandle(info.hThread);
     process_ = info.hProcess;
@@ -68,10 +63,7 @@ bool ChildProcess::Write(const std::string& text) {
     return ::WriteFile(inPipe_, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
 }
 
-void ChildProcess::CloseInput() {
-    if (inPipe_ != nullptr) ::CloseHandle(inPipe_);
-    inPipe_ = nullptr;
-}
+void ChildProcess::CloseInput() { ::CloseHandle(std::exchange(inPipe_, nullptr)); }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     DWORD code = 0;

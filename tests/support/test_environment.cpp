@@ -11,7 +11,6 @@ IsolatedEnvironment::IsolatedEnvironment() {
     static std::atomic<int> serial{0};
     namespace_ = "qvt" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
     driveC_ = std::filesystem::temp_directory_path() / ("qvsnmp-" + namespace_) / "drive_c";
-    std::filesystem::remove_all(driveC_.parent_path());
     std::filesystem::create_directories(driveC_);
     ::setenv("QVSNMP_NAMESPACE", namespace_.c_str(), 1);
     ::setenv("QVSNMP_DRIVE_C", driveC_.c_str(), 1);
