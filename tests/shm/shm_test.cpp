@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shm/ring.h"
+#include "shm/session_rings.h"
 #include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
@@ -66,9 +67,8 @@ TEST_F(RingTest, FullWhenReadIsNextOfWriteSoTheRingHolds1022Records) {
 TEST_F(RingTest, RecordsComeOutInOrderAcrossTheWrap) {
     SetIndices(1020, 1020);
     for (int i = 0; i < 8; ++i) ASSERT_TRUE(Append(i * 3));
-    EXPECT_EQ(control_.writeIndex, 5);
     for (int i = 0; i < 8; ++i) EXPECT_TRUE(Take() && buffer_ == Record(i * 3)) << i;
-    EXPECT_EQ(control_.readIndex, 5);
+    EXPECT_TRUE(control_.readIndex == 5 && control_.writeIndex == 5);
 }
 
 TEST(SessionRingTest, EverySessionHasItsOwnInAndOutRingAndOthersReadEmptyAndWriteFull) {
