@@ -21,9 +21,11 @@ using namespace std::chrono_literals;
 // Security attributes with a present NULL DACL, as the module builds them.
 SECURITY_ATTRIBUTES* NullDacl() {
     static SECURITY_DESCRIPTOR descriptor;
-    static SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    static SECURITY_ATTRIBUTES attributes = [] {
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+        return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+    }();
     return &attributes;
 }
 
@@ -38,8 +40,7 @@ unsigned char* MapWhole(HANDLE mapping) { return static_cast<unsigned char*>(Map
 // byte 100 to 171; "unmap" closes view and handle; "lock" creates Global\QVMUTEX
 // and waits for it; "unlock" releases it. End of input ends it holding all.
 TEST(NamedObjectPeer, DISABLED_Run) {
-    HANDLE mapping = nullptr;
-    HANDLE mutex = nullptr;
+    HANDLE mapping = nullptr, mutex = nullptr;
     unsigned char* view = nullptr;
     std::cout << "ready" << std::endl;
     for (std::string command; std::cin >> command;) {

@@ -24,8 +24,7 @@ public:
     // C:\QVTEMP\QVSNMPDEBUG, whose presence switches the log and trace files on.
     std::filesystem::path DebugDirectory() const { return driveC_ / "QVTEMP" / "QVSNMPDEBUG"; }
     void CreateDebugDirectory() const { std::filesystem::create_directories(DebugDirectory()); }
-    // Shared-memory objects of this namespace that still exist.
-    std::vector<std::string> LeftoverSharedMemory() const;
+    std::vector<std::string> LeftoverSharedMemory() const;  // objects of this namespace still there
 
 private:
     std::string namespace_;
