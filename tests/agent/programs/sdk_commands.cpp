@@ -48,20 +48,15 @@ void Start(std::istream& words) {
 std::string Burst(std::istream& words) {
     int producer = 0, count = 0, appended = 0;
     words >> producer >> count;
-    auto ring = qvsnmp::BaseRing::Open(std::chrono::seconds(60));
     bool abandoned = false;
     std::uint8_t record[1024];
-    while (ring && appended < count) {
+    for (auto ring = qvsnmp::BaseRing::Open(std::chrono::seconds(60)); ring && appended < count;) {
         qv::test::FillTaggedRecord(record, producer, appended);
         const auto result = ring->AppendRecord(record);
         abandoned = abandoned || result.lockAbandoned;
-        if (result) {
-            ++appended;
-        } else if (result.status != qvsnmp::AppendStatus::kRingFull) {
-            break;
-        } else {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+        if (result.status != qvsnmp::AppendStatus::kRingFull && !result) break;
+        appended += result ? 1 : 0;
+        if (!result) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return "burst done " + std::to_string(appended) + (abandoned ? " abandoned=1" : " abandoned=0");
 }
