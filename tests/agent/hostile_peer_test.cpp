@@ -8,15 +8,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <iostream>
 #include <random>
 #include <thread>
 
 #include "agent/extension_agent.h"
-#include "trap/trap_signal.h"
-#include "qv_snmp.h"
-#include "shm/wire.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "support/test_environment.h"
@@ -26,97 +21,71 @@ namespace {
 
 class FencedRegion {
 public:
-    FencedRegion() {
-        page_ = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        block_ = static_cast<std::uint8_t*>(
-            ::mmap(nullptr, qv::shm::kRegionSize + 2 * page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        data_ = block_ + page_;
-        ::mprotect(data_, qv::shm::kRegionSize, PROT_READ | PROT_WRITE);
+    FencedRegion() : page_(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))) {
+        block_ = static_cast<std::uint8_t*>(::mmap(nullptr, 0x100000 + 2 * page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ::mprotect(block_ + page_, 0x100000, PROT_READ | PROT_WRITE);
     }
-    ~FencedRegion() { ::munmap(block_, qv::shm::kRegionSize + 2 * page_); }
-    std::uint8_t* Data() const { return data_; }
+    ~FencedRegion() { ::munmap(block_, 0x100000 + 2 * page_); }
+    std::uint8_t* Data() const { return block_ + page_; }
 
-private:
-    std::size_t page_ = 0;
-    std::uint8_t* block_ = nullptr;
-    std::uint8_t* data_ = nullptr;
-};
-
-// Writes bytes where they hurt most: the control slots, the session table and
-// the fields of the first records of each ring.
-void Scribble(std::uint8_t* region, std::mt19937& random) {
-    static const std::size_t kHotOffsets[] = {0, 1, 2, 3, 4, 5, 6, 34, 35, 36, 37, 38, 39, 40};
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::uniform_int_distribution<int> slot(0, 40);
-    std::uniform_int_distribution<std::size_t> hot(0, std::size(kHotOffsets) - 1);
-    std::uniform_int_distribution<std::size_t> table(16, 127);
-    std::uniform_int_distribution<std::size_t> anywhere(0, qv::shm::kSlotSize - 1);
-    for (int i = 0; i < 64; ++i) {
-        const std::size_t base = static_cast<std::size_t>(slot(random)) * qv::shm::kSlotSize;
-        switch (i % 4) {
-            case 0: region[hot(random)] = static_cast<std::uint8_t>(byte(random)); break;
-            case 1: region[table(random)] = static_cast<std::uint8_t>(byte(random) % 4); break;
-            case 2: region[base + hot(random)] = static_cast<std::uint8_t>(byte(random)); break;
-            default: region[base + anywhere(random)] = static_cast<std::uint8_t>(byte(random) & 1 ? 0 : byte(random)); break;
+    // Writes bytes where they hurt most: the control slot, the session table
+    // and the fields of the first records.
+    void Scribble(std::mt19937& random) const {
+        static const std::size_t kHot[] = {0, 1, 2, 3, 4, 5, 6, 34, 35, 36, 37, 38, 39, 40};
+        std::uniform_int_distribution<std::size_t> byte(0, 255), slot(0, 40), hot(0, std::size(kHot) - 1), table(16, 127), any(0, 1023);
+        for (int i = 0; i < 64; ++i) {
+            const std::size_t base = slot(random) * 1024;
+            const auto value = static_cast<std::uint8_t>(byte(random));
+            switch (i % 4) {
+                case 0: Data()[kHot[hot(random)]] = value; break;
+                case 1: Data()[table(random)] = value % 4; break;
+                case 2: Data()[base + kHot[hot(random)]] = value; break;
+                default: Data()[base + any(random)] = value & 1 ? 0 : value; break;
+            }
         }
     }
-}
+
+private:
+    std::size_t page_;
+    std::uint8_t* block_;
+};
 
 TEST(HostilePeerTest, ReadersStayInsideTheirRegionsAndReturn) {
     qv::test::IsolatedEnvironment environment;
-    FencedRegion base;
-    FencedRegion in;
-    FencedRegion out;
-    auto* header = reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(base.Data());
-    header->readIndex = header->writeIndex = header->trapReadIndex = 1;
-    SnmpSharedMemory::SetSharedMemoryBasePointer(header);
+    FencedRegion base, in, out;
+    base.Data()[0] = base.Data()[2] = base.Data()[4] = 1;
+    SnmpSharedMemory::SetSharedMemoryBasePointer(reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(base.Data()));
     for (unsigned int i = 0; i < 16; ++i) {
         SnmpSharedMemory::SetSharedMemoryInputPointer(i, in.Data());
         SnmpSharedMemory::SetSharedMemoryOutputPointer(i, out.Data());
     }
     SnmpTime::Init();
     ::InitializeCriticalSection(&g_TrapCriticalSection);
-
     std::atomic<bool> running{true};
     std::thread peer([&] {
-        std::mt19937 random(12345);
-        while (running) {
-            Scribble(base.Data(), random);
-            Scribble(in.Data(), random);
-            Scribble(out.Data(), random);
-        }
+        for (std::mt19937 random(12345); running;) base.Scribble(random), in.Scribble(random), out.Scribble(random);
     });
-
-    int drains = 0, traps = 0, queries = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4);
-    while (std::chrono::steady_clock::now() < deadline) {
-        qv::worker::DrainBaseRing(header);
-        ++drains;
+    int rounds = 0;
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4); std::chrono::steady_clock::now() < deadline; ++rounds) {
+        qv::worker::DrainBaseRing(reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(base.Data()));
         AsnObjectIdentifier enterprise{0, nullptr};
-        AsnInteger32 generic = 0, specific = 0;
+        AsnInteger32 generic = 0, specific = 0, status = 0, index = 0;
         AsnTimeticks stamp = 0;
         SnmpVarBindList bindings{nullptr, 0};
         SnmpExtensionTrap(&enterprise, &generic, &specific, &stamp, &bindings);
         SnmpUtilVarBindListFree(&bindings);
-        ++traps;
         // GETNEXT polls before it sleeps, and the peer keeps the IN ring busy.
         UINT ids[] = {1, 3, 6, 1, 4, 1, 39917, 1, 1, 1};
         AsnObjectIdentifier oid{10, ids};
         SnmpVarBindList list{static_cast<SnmpVarBind*>(SnmpUtilMemAlloc(sizeof(SnmpVarBind))), 1};
         SnmpUtilOidCpy(&list.list[0].name, &oid);
         list.list[0].value.asnType = ASN_NULL;
-        AsnInteger32 status = 0, index = 0;
         SnmpExtensionQuery(SNMP_PDU_GETNEXT, &list, &status, &index);
         SnmpUtilVarBindListFree(&list);
-        ++queries;
     }
     running = false;
     peer.join();
-    std::cout << "rounds under attack: " << drains << std::endl;
-    // Nothing faulted; each reader came back every time it was called.
-    EXPECT_GT(drains, 0);
-    EXPECT_EQ(drains, traps);
-    EXPECT_EQ(traps, queries);
+    EXPECT_GT(rounds, 0) << "nothing faulted and every reader came back";
     for (unsigned int i = 0; i < 16; ++i) {
         SnmpSharedMemory::SetSharedMemoryInputPointer(i, nullptr);
         SnmpSharedMemory::SetSharedMemoryOutputPointer(i, nullptr);
