@@ -99,6 +99,8 @@ TEST_F(WorkerTest, ConnectionTakesTheLowestWhollyFreeRowOnceAndOpensEmptyRings) 
     EXPECT_EQ(Base()->sessionState[3], 0);
     for (int i = 0; i < 16; ++i) Base()->sessionState[i] = 1;
     EXPECT_EQ(FindFreeSessionSlot(), -1);
+    SnmpSharedMemory::SetSharedMemoryBasePointer(nullptr);
+    EXPECT_EQ(FindFreeSessionSlot(), -1);
 }
 
 TEST_F(WorkerTest, TimeOutSendsTheNoticeReleasesTheViewsAndClearsTheRow) {
@@ -194,11 +196,12 @@ TEST_F(WorkerTest, RecordOfAnotherKindEndsTheDrainForOnePass) {
     EXPECT_EQ(Base()->sessionState[0], 1) << "the connection request waited for the next pass";
 }
 
-TEST_F(WorkerTest, TrapRecordsOfOnePassSignalTheEventOnce) {
-    for (int i = 0; i < 3; ++i) Append(2, 39917, 1, 1);
+TEST_F(WorkerTest, OnePassTakesAFullRingAndItsTrapRecordsSignalTheEventOnce) {
+    for (int i = 0; i < 1022; ++i) Append(2, 39917, 1, 1);
     const int before = qv::worker::TrapDetectionCount();
     qv::worker::RunPass();
-    EXPECT_EQ(qv::worker::TrapDetectionCount(), before + 3);
+    EXPECT_EQ(Base()->readIndex, Base()->writeIndex);
+    EXPECT_EQ(qv::worker::TrapDetectionCount(), before + 1022);
     EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_OBJECT_0);
     Append(2, 39917, 1, 0);  // without AppInst: no trap for the worker
     qv::worker::RunPass();
