@@ -10,11 +10,13 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "agent/agent_state.h"
 #include "shm/ring.h"
 #include "shm/session_views.h"
+#include "shm/snmp_session.h"
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "support/test_environment.h"
@@ -94,6 +96,12 @@ TEST_F(WorkerTest, ConnectionTakesTheLowestWhollyFreeRowOnceAndOpensEmptyRings) 
     EXPECT_EQ(Base()->keepAlive[2], 0);
     ASSERT_NE(SnmpSharedMemory::GetSharedMemoryInputPointer(2), nullptr);
     EXPECT_EQ(qv::shm::LoadRingIndices(SnmpSharedMemory::GetSharedMemoryOutputPointer(2)).write, 1);
+    // The session is found by all 16 bits of the PEN and both signed bytes.
+    for (const auto& [pen, appId, appInst] : std::vector<std::tuple<int, int, int>>{{39917 - 256, -56, 4}, {39917, 72, 4}, {39917, -56, -124}}) {
+        EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(static_cast<std::uint16_t>(pen), static_cast<std::int8_t>(appId),
+                                                       static_cast<std::int8_t>(appInst)), -1) << pen << " " << appId << " " << appInst;
+    }
+    EXPECT_EQ(SnmpSession::GetCurrentSnmpSessionId(39917, -56, 4), 2);
     ProcessConnectionRequest(request.data());  // the same identity again
     ProcessConnectionRequest(Record(1, 39917, 0, 4).data());  // anonymous
     EXPECT_EQ(Base()->sessionState[3], 0);
