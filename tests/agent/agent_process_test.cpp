@@ -233,7 +233,7 @@ TEST_F(QueryProcessTest, GetGetNextAndSetReachTheApplication) {
 
 TEST_F(QueryProcessTest, TrapRecordOfAnApplicationReachesTheServiceOnce) {
     EXPECT_EQ(Ask(*host_, "trapwait 200"), "trapwait timeout");
-    ASSERT_EQ(Ask(*app_, "append 2 5113 2 3 22"), "appended");
+    ASSERT_EQ(Ask(*app_, "trap 5113 2 3 22"), "appended");
     ASSERT_EQ(Ask(*host_, "trapwait 5000"), "trapwait signalled");
     EXPECT_EQ(Ask(*host_, "traps").rfind("trap enterprise=1.3.6.1.4.1.5113 generic=6 specific=1 ticks=", 0), 0u);
     EXPECT_EQ(host_->ReadLine(5s), "bind name=1.3.6.1.4.1.5113.2.3.1 type=2 value=22");

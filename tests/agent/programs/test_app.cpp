@@ -3,7 +3,8 @@
 // application functions and the ring rules directly, with the offsets written
 // out as an application in any language has them:
 //   map                          maps and registers the base region: "mapped"
-//   append KIND PEN ID INST [V]  appends a base-ring record; with V a trap record
+//   append KIND PEN ID INST      appends a base-ring record of any kind
+//   trap PEN ID INST VALUE       appends a trap record with an integer value
 //   find PEN ID INST             "slot N" (or "slot -1")
 //   open SLOT / up SLOT          maps and registers the slot's rings / sets state 2
 //   keepalive PEN ID INST MS     a connection request every MS ms; stopkeepalive
@@ -12,8 +13,10 @@
 //   serve SLOT                   answers the agent's queries on that slot
 //   mode normal|silent|status CODE|slow MS
 //   lastset                      "set tail=T type=Y len=L bytes=HEX"
+//   stats                        "ops get=N getnext=N set=N", the requests received
 // sdk_commands.cpp adds the SDK's commands where the SDK is built.
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -42,6 +45,7 @@ std::mutex g_lock;  // the responder's state, and one appender at a time
 std::map<Bytes, std::pair<std::uint8_t, Bytes>> g_variables;
 std::string g_mode = "normal", g_lastSet = "none";
 int g_modeArgument = 0;
+int g_received[8] = {};  // requests by operation code
 
 bool Append(const Bytes& record) {
     std::lock_guard<std::mutex> guard(g_lock);
@@ -77,6 +81,7 @@ bool Answer(const std::uint8_t* request, std::uint8_t* reply, int& delayMs) {
     std::memcpy(reply, request, 1024);
     const Bytes tail(request + 4, std::find(request + 4, request + 28, 0));
     const int operation = request[34];
+    if (operation < 8) ++g_received[operation];
     if (g_mode == "silent" || (operation != 3 && operation != 5 && operation != 7)) return false;
     reply[35] = static_cast<std::uint8_t>(g_modeArgument);
     if (g_mode == "status") return true;
@@ -140,8 +145,11 @@ int main() {
             SnmpTime::Init();
             Say(SnmpSharedMemory::GetSharedMemoryBasePointer() ? "mapped" : "unmapped");
         } else if (command == "append" && words >> a >> b >> c >> d) {
-            Bytes record = Record(a, b, c, d);
-            if (words >> e) record[6] = 1, record[38] = 2, std::memcpy(&record[40], &e, 4);  // trap mark, INTEGER
+            Say(Append(Record(a, b, c, d)) ? "appended" : "full");
+        } else if (command == "trap" && std::isdigit((words >> std::ws).peek()) && words >> b >> c >> d >> e) {
+            Bytes record = Record(2, b, c, d);
+            record[6] = 1, record[38] = 2;  // the trap mark, INTEGER
+            std::memcpy(&record[40], &e, 4);
             Say(Append(record) ? "appended" : "full");
         } else if (command == "find" && words >> a >> b >> c) {
             Say("slot " + std::to_string(SnmpSession::GetCurrentSnmpSessionId(static_cast<std::uint16_t>(a), static_cast<std::int8_t>(b),
@@ -186,9 +194,10 @@ int main() {
             g_modeArgument = 0;
             words >> g_mode >> g_modeArgument;
             Say("mode " + g_mode);
-        } else if (command == "lastset") {
+        } else if (command == "lastset" || command == "stats") {
             std::lock_guard<std::mutex> guard(g_lock);
-            Say(g_lastSet);
+            Say(command == "lastset" ? g_lastSet : "ops get=" + std::to_string(g_received[3]) + " getnext=" + std::to_string(g_received[5]) +
+                                                        " set=" + std::to_string(g_received[7]));
         } else if (command == "quit") {
             break;
         } else if (!command.empty() && !qv::test::SdkCommand(command, words, Say)) {
