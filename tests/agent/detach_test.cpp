@@ -43,7 +43,7 @@ TEST(DetachTest, WorkerThatOutlivesTheWaitLogsIntoNothing) {
     EXPECT_TRUE(DllMain(nullptr, DLL_PROCESS_DETACH, nullptr));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(qv::worker::kWorkerStopWaitMs));
     EXPECT_EQ(g_pLogThread, nullptr);
-    EXPECT_EQ(qv::agent::g_hWorkerThread, nullptr);
+    EXPECT_EQ(qv::worker::g_hWorkerThread, nullptr);
     // The worker goes on logging after the detach; nothing may reach the file.
     const long before = g_lines;
     for (const auto deadline = start + std::chrono::seconds(30); g_lines < before + 200 && std::chrono::steady_clock::now() < deadline;) {

@@ -15,6 +15,7 @@
 #include "shm/snmp_shared_memory.h"
 #include "shm/snmp_time.h"
 #include "support/test_environment.h"
+#include "trap/trap_signal.h"
 #include "worker/service_worker.h"
 
 namespace {

@@ -13,7 +13,6 @@
 #include <tuple>
 #include <vector>
 
-#include "agent/agent_state.h"
 #include "shm/ring.h"
 #include "shm/session_views.h"
 #include "shm/snmp_session.h"
@@ -35,7 +34,7 @@ protected:
         Base()->readIndex = Base()->writeIndex = Base()->trapReadIndex = 1;
         SnmpSharedMemory::SetSharedMemoryBasePointer(Base());
         ::InitializeCriticalSection(&g_TrapCriticalSection);
-        qv::agent::g_hTrapEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        qv::trap::g_hTrapEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     }
     ~WorkerTest() override {
         for (int i = 0; i < 16; ++i) {
@@ -43,7 +42,7 @@ protected:
             qv::shm::session_views::Release(i);
         }
         SnmpSharedMemory::SetSharedMemoryBasePointer(nullptr);
-        ::CloseHandle(qv::agent::g_hTrapEvent);
+        ::CloseHandle(qv::trap::g_hTrapEvent);
         ::DeleteCriticalSection(&g_TrapCriticalSection);
     }
     QVSNMP_COMBufferHeaderLine* Base() { return reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(region_.data()); }
@@ -210,10 +209,10 @@ TEST_F(WorkerTest, OnePassTakesAFullRingAndItsTrapRecordsSignalTheEventOnce) {
     qv::worker::RunPass();
     EXPECT_EQ(Base()->readIndex, Base()->writeIndex);
     EXPECT_EQ(qv::worker::TrapDetectionCount(), before + 1022);
-    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(qv::trap::g_hTrapEvent, 0), WAIT_OBJECT_0);
     Append(2, 39917, 1, 0);  // without AppInst: no trap for the worker
     qv::worker::RunPass();
-    EXPECT_EQ(::WaitForSingleObject(qv::agent::g_hTrapEvent, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(::WaitForSingleObject(qv::trap::g_hTrapEvent, 0), WAIT_TIMEOUT);
 }
 
 TEST_F(WorkerTest, PassPublishesServiceUpAndTheHeartbeat) {

@@ -36,8 +36,8 @@ class TrapDeliveryTest : public ::testing::Test {
 protected:
     TrapDeliveryTest() : base_(0x100000, 0) {
         // The module attach does this in the agent.
-        if (!qv::agent::g_trapLockInitialised) ::InitializeCriticalSection(&g_TrapCriticalSection);
-        qv::agent::g_trapLockInitialised = true;
+        if (!qv::trap::g_trapLockInitialised) ::InitializeCriticalSection(&g_TrapCriticalSection);
+        qv::trap::g_trapLockInitialised = true;
         SetIndices(1, 1);
         SnmpSharedMemory::SetSharedMemoryBasePointer(reinterpret_cast<QVSNMP_COMBufferHeaderLine*>(base_.data()));
     }
@@ -100,7 +100,7 @@ TEST_F(TrapDeliveryTest, RecordsOfThreePensMakeOneTrapUnderTheLastOnesEnterprise
     Put(6, 5113, {3, 1, 1, 5}, 0, "hello");
     Put(7, 39917, {4, 2, 1, 127, 200}, 70000);
     Put(8, 4127, {9, 9, 1}, 1);  // at the read index: not yet
-    qv::agent::g_agentStartTick = ::GetTickCount() - 12340;
+    qv::trap::g_agentStartTick = ::GetTickCount() - 12340;
     ASSERT_TRUE(Walk());
     ASSERT_EQ(bindings_.len, 3u);
     EXPECT_EQ(IdsOf(Binding(0).name), Name(4127, {2, 1, 1}));
@@ -162,8 +162,8 @@ TEST_F(TrapDeliveryTest, SuffixIsReadUpTo64BytesTextsStayInTheSlotAndOtherTypesG
     ASSERT_EQ(bindings_.len, 4u);
     const Ids name = IdsOf(Binding(0).name);
     ASSERT_EQ(name.size(), 7u + 64u);
-    EXPECT_EQ(name[7 + field::kKind - field::kSuffix], 2u) << "the record kind";
-    EXPECT_EQ(name[7 + field::kValueType - field::kSuffix], 2u) << "the value type";
+    EXPECT_EQ(name[7 + 30], 2u) << "offset 34, the record kind";
+    EXPECT_EQ(name[7 + 34], 2u) << "offset 38, the value type";
     EXPECT_EQ(name.back(), 9u);
     EXPECT_EQ(Binding(1).value.asnType, ASN_OCTETSTRING);
     EXPECT_EQ(Binding(1).value.asnValue.string.length, 0u);

@@ -4,7 +4,7 @@
 //   status                "status connected=C session=S connects=N timeouts=T losses=L"
 //   trap int|text SUFFIX VALUE
 //                         Application::RaiseTrap: "trap <status> abandoned=0|1"
-//   pause on|off          stops or resumes the keep-alive
+//   pause on|off          stops or resumes its connection requests
 //   burst PRODUCER COUNT  COUNT tagged records through a BaseRing of its own,
 //                         retrying while the ring is full: "burst done N abandoned=A"
 //   holdlock              takes the append lock and keeps it: "holding"
@@ -18,6 +18,7 @@
 
 #include "qvsnmp/application.h"
 #include "tagged_record.h"
+#include "test_access.h"
 #include "test_app_commands.h"
 
 namespace {
@@ -81,14 +82,14 @@ bool qv::test::SdkCommand(const std::string& command, std::istream& words, void 
         const auto result = g_app->RaiseTrap(suffix, text == "int" ? Value::Integer(std::stoi(more)) : Value::Text(more));
         say(std::string("trap ") + qvsnmp::ToString(result.status) + Abandoned(result));
     } else if (command == "pause" && g_app && words >> text) {
-        g_app->SetKeepAlivePausedForTesting(text == "on");
+        qvsnmp::detail::TestAccess::SetKeepAlivePaused(*g_app, text == "on");
         say(text == "on" ? "paused" : "resumed");
     } else if (command == "burst") {
         say(Burst(words));
     } else if (command == "holdlock") {
         static std::unique_ptr<qvsnmp::BaseRing> held;  // kept until the process dies
         held = qvsnmp::BaseRing::Open();
-        say(held && held->HoldLockForTesting() ? "holding" : "not holding");
+        say(held && qvsnmp::detail::TestAccess::HoldAppendLock(*held) ? "holding" : "not holding");
     } else if (command == "rawtrap" && words >> number >> other) {
         auto ring = qvsnmp::BaseRing::Open(std::chrono::hours(1));
         const auto result = ring ? ring->AppendTrap({39917, static_cast<std::int8_t>(number), 1}, {1}, Value::Integer(other))

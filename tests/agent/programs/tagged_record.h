@@ -5,9 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shm/shared_access.h"
-#include "shm/wire.h"
-
 namespace qv::test {
 
 // Application 39917.<producer>.1, text "P<producer> S<sequence> " padded with a letter per sequence.
@@ -22,7 +19,7 @@ inline void FillTaggedRecord(std::uint8_t* record, int producer, int sequence) {
 }
 
 inline bool IsTaggedRecord(const std::uint8_t* record, int producer, int sequence) {
-    std::uint8_t expected[qv::shm::kSlotSize];
+    std::uint8_t expected[1024];
     FillTaggedRecord(expected, producer, sequence);
     return std::memcmp(expected, record, sizeof expected) == 0;
 }
