@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <future>
+#include <numeric>
+#include <regex>
 
 #include "e2e_support.h"
 
@@ -122,6 +124,28 @@ TEST_F(HostileTest, AnSdkApplicationWhoseRegionsAreTruncatedSurvivesAndReconnect
     Get(".1.3.6.1.4.1.39917.3.1.1");
     EXPECT_TRUE(Eventually([&] { return sdk("status").find("connects=2") != std::string::npos; })) << sdk("status");
     EXPECT_TRUE(Eventually([&] { return Get(".1.3.6.1.4.1.39917.3.1.1").find("INTEGER: 42") != std::string::npos; }));
+}
+
+TEST_F(HostileTest, ABurstOfTenThousandTrapsArrivesCompleteAndInOrder) {
+    host_->Kill(SIGTERM);
+    ASSERT_EQ(host_->Wait(30s), 0);
+    apps_.clear();
+    StartHost({"--trap2-sink", Sink()});
+    apps_.push_back(SdkApp(5));
+    EXPECT_EQ((*apps_.back())("traps 10000"), "traps raised=10000 last=appended");
+    const std::regex binding(R"(\.39917\.5\.1\.1\.2 = INTEGER: ([0-9]+))");
+    std::vector<int> values;
+    EXPECT_TRUE(Eventually([&] {
+        const std::string traps = Traps();
+        values.clear();
+        for (std::sregex_iterator at(traps.begin(), traps.end(), binding), end; at != end; ++at) {
+            values.push_back(std::stoi((*at)[1]));
+        }
+        return values.size() >= 10000;
+    }, 60s)) << values.size() << " traps arrived";
+    std::vector<int> expected(10000);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(values, expected);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 //   status                "status connected=C session=S connects=N timeouts=T losses=L"
 //   trap int|text SUFFIX VALUE
 //                         Application::RaiseTrap: "trap <status> abandoned=0|1"
+//   traps COUNT           RaiseTrap COUNT times at once, suffix 2, integers 0 to
+//                         COUNT-1: "traps raised=N last=<status>"
 //   pause on|off          stops or resumes its connection requests
 //   burst PRODUCER COUNT  COUNT tagged records through a BaseRing of its own,
 //                         retrying while the ring is full: "burst done N abandoned=A"
@@ -81,6 +83,11 @@ bool qv::test::SdkCommand(const std::string& command, std::istream& words, void 
         std::getline(words, more);
         const auto result = g_app->RaiseTrap(suffix, text == "int" ? Value::Integer(std::stoi(more)) : Value::Text(more));
         say(std::string("trap ") + qvsnmp::ToString(result.status) + Abandoned(result));
+    } else if (command == "traps" && g_app && words >> number) {
+        qvsnmp::AppendResult result;
+        int raised = 0;
+        while (raised < number && (result = g_app->RaiseTrap({2}, Value::Integer(raised)))) ++raised;
+        say("traps raised=" + std::to_string(raised) + " last=" + qvsnmp::ToString(result.status));
     } else if (command == "pause" && g_app && words >> text) {
         qvsnmp::detail::TestAccess::SetKeepAlivePaused(*g_app, text == "on");
         say(text == "on" ? "paused" : "resumed");
