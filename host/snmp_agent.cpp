@@ -100,6 +100,14 @@ struct SnmpAgent::State {
         std::vector<Operation> operations;
         unsigned int alarm = 0;
         void* alarmArgument = nullptr;  // owned until the alarm fires or is cancelled
+
+        // The deadline alarm goes; the delegated cache stays for the caller.
+        void CancelAlarm() {
+            if (alarm == 0) return;
+            snmp_alarm_unregister(alarm);
+            delete static_cast<DeadlineArgument*>(alarmArgument);
+            alarm = 0;
+        }
     };
     std::map<std::uint64_t, Waiter> waiters;
     std::uint64_t nextWaiter = 1;
@@ -302,10 +310,7 @@ void SnmpAgent::State::FinishWaiter(std::uint64_t id, const std::vector<Outcome>
     if (found == waiters.end()) return;
     Waiter waiter = std::move(found->second);
     waiters.erase(found);
-    if (waiter.alarm != 0) {
-        snmp_alarm_unregister(waiter.alarm);
-        delete static_cast<DeadlineArgument*>(waiter.alarmArgument);
-    }
+    waiter.CancelAlarm();
     // The request may be gone: its session closed, or the agent gave up on it.
     netsnmp_delegated_cache* cache = netsnmp_handler_check_cache(waiter.cache);
     if (cache != nullptr) {
@@ -383,10 +388,7 @@ void SnmpAgent::State::DropWaiters(std::vector<std::uint64_t> ids) {
         if (found == waiters.end()) continue;
         Waiter waiter = std::move(found->second);
         waiters.erase(found);
-        if (waiter.alarm != 0) {
-            snmp_alarm_unregister(waiter.alarm);
-            delete static_cast<DeadlineArgument*>(waiter.alarmArgument);
-        }
+        waiter.CancelAlarm();
         netsnmp_free_delegated_cache(waiter.cache);
         const bool shared = std::any_of(waiters.begin(), waiters.end(),
                                         [&](const auto& other) { return other.second.job == waiter.job; });
@@ -508,10 +510,7 @@ SnmpAgent::SnmpAgent(const Options& options, ModuleWorker& worker, std::vector<O
 SnmpAgent::~SnmpAgent() {
     // Requests still waiting when the host stops go unanswered.
     for (auto& [id, waiter] : state_->waiters) {
-        if (waiter.alarm != 0) {
-            snmp_alarm_unregister(waiter.alarm);
-            delete static_cast<DeadlineArgument*>(waiter.alarmArgument);
-        }
+        waiter.CancelAlarm();
         netsnmp_free_delegated_cache(waiter.cache);
     }
     state_->waiters.clear();
