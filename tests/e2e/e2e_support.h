@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/free_port.h"
 #include "support/test_environment.h"
 
 namespace qv::e2e {
@@ -20,16 +21,7 @@ namespace qv::e2e {
 using namespace std::chrono_literals;
 inline const std::string kStatus = ".1.3.6.1.4.1.44821";
 
-// A UDP port on 127.0.0.1 that nobody had bound a moment ago.
-inline int FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+using test::FreeUdpPort;
 inline std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
 
 inline bool Eventually(const std::function<bool()>& probe, std::chrono::milliseconds timeout = 20s) {

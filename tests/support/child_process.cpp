@@ -84,16 +84,4 @@ void ChildProcess::Kill(int signal) {
     if (pid_ > 0 && !status_) ::kill(pid_, signal);
 }
 
-// SIGSTOP is only queued; return once the child has stopped (or ended).
-void ChildProcess::Suspend() {
-    Kill(SIGSTOP);
-    int status = 0;
-    pid_t done = 0;
-    while (pid_ > 0 && !status_ && (done = ::waitpid(pid_, &status, WUNTRACED)) < 0 && errno == EINTR) {
-    }
-    if (done == pid_ && !WIFSTOPPED(status)) status_ = StatusOf(status);
-}
-
-void ChildProcess::Resume() { Kill(SIGCONT); }
-
 }  // namespace qv::test

@@ -37,8 +37,6 @@ public:
     std::optional<int> Wait(std::chrono::milliseconds timeout);
     void Kill(int signal);
     void Terminate() { Kill(9); }  // SIGKILL: ends it as a crash would
-    void Suspend();                // every thread stops (SIGSTOP; NtSuspendProcess)
-    void Resume();
 
 private:
     std::optional<std::string> ReadLineBy(Clock::time_point deadline) {

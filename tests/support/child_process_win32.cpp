@@ -78,12 +78,4 @@ void ChildProcess::Kill(int /*signal*/) {
     if (process_ != nullptr && !status_) ::TerminateProcess(process_, 1);
 }
 
-// ntdll's process-wide suspend and resume, which have no Win32 wrapper.
-static void CallNtOnProcess(const char* name, void* process) {
-    using ProcessCall = LONG(NTAPI*)(HANDLE);
-    if (process != nullptr) reinterpret_cast<ProcessCall>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), name)))(process);
-}
-void ChildProcess::Suspend() { CallNtOnProcess("NtSuspendProcess", status_ ? nullptr : process_); }
-void ChildProcess::Resume() { CallNtOnProcess("NtResumeProcess", status_ ? nullptr : process_); }
-
 }  // namespace qv::test

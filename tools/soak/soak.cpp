@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "qvsnmp/application.h"
+#include "support/free_port.h"
 
 namespace {
 
@@ -56,15 +57,7 @@ int Stop(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+using qv::test::FreeUdpPort;
 
 // GETs (values checked) and unique SETs in turn on a session of its own,
 // SNMPv1 or v2c, until `until`.
